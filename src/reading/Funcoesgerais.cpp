@@ -1,0 +1,201 @@
+#include "Funcoesgerais.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <locale.h>
+
+namespace {
+
+// The "C" locale, made once, so that number text never follows the user's locale
+// (the application object switches the C library to it).
+locale_t cLocale() {
+    static locale_t locale = newlocale(LC_ALL_MASK, "C", nullptr);
+    return locale;
+}
+
+bool isLineEnd(char c) {
+    return c == '\r' || c == '\n';
+}
+
+} // namespace
+
+LineField::LineField() = default;
+
+int LineField::load(const char* text, int length) {
+    m_count = 0;
+    int j = 0;
+    while (j < length) {
+        while (j < length && isLineEnd(text[j]))
+            ++j;
+        if (j >= length)
+            break;
+        int end = j;
+        while (end < length && !isLineEnd(text[end]))
+            ++end;
+        // Lines past the table's capacity are ignored and longer lines are cut:
+        // a caller then misses a label or finds a value that does not match.
+        if (m_count < kLineFieldLines) {
+            int n = end - j;
+            if (n > kLineFieldLineSize - 1)
+                n = kLineFieldLineSize - 1;
+            char* line = m_lines[m_count];
+            std::memcpy(line, text + j, static_cast<size_t>(n));
+            line[n] = '\0';
+            const char* separator = static_cast<const char*>(std::memchr(line, m_separator, n));
+            if (separator == nullptr) {
+                m_labels[m_count][0] = '\0';
+                m_values[m_count][0] = '\0';
+            } else {
+                const int labelLength = static_cast<int>(separator - line);
+                std::memcpy(m_labels[m_count], line, static_cast<size_t>(labelLength));
+                m_labels[m_count][labelLength] = '\0';
+                std::memcpy(m_values[m_count], separator + 1,
+                            static_cast<size_t>(n - labelLength - 1));
+                m_values[m_count][n - labelLength - 1] = '\0';
+            }
+            ++m_count;
+        }
+        j = end + 1;
+    }
+    return 1;
+}
+
+int LineField::find(const char* label) const {
+    for (int i = 0; i < m_count; ++i)
+        if (std::strcmp(m_labels[i], label) == 0)
+            return i;
+    return -1;
+}
+
+int LineField::findAll(const char* label, int* indexes, int max) const {
+    int n = 0;
+    for (int i = 0; i < m_count && n < max; ++i)
+        if (std::strcmp(m_labels[i], label) == 0)
+            indexes[n++] = i;
+    return n;
+}
+
+int LineField::getValue(const char* label, std::string& out) const {
+    const int i = find(label);
+    if (i < 0) {
+        out.clear();
+        return 1;
+    }
+    out = m_values[i];
+    return 0;
+}
+
+CSVreader::CSVreader() = default;
+
+int CSVreader::split(const char* text) {
+    const size_t length = strnlen(text, kCsvBufferSize);
+    if (length >= static_cast<size_t>(kCsvBufferSize))
+        return 0;
+    int fields = 1;
+    for (size_t i = 0; i < length; ++i)
+        if (text[i] == m_separator)
+            ++fields;
+    if (fields > kCsvFields)
+        return 0;
+
+    std::memcpy(m_buffer, text, length);
+    m_buffer[length] = '\0';
+    m_length = static_cast<int>(length) + 1;
+    m_count = 0;
+    char* start = m_buffer;
+    for (size_t i = 0; i <= length; ++i) {
+        if (m_buffer[i] == m_separator || m_buffer[i] == '\0') {
+            m_buffer[i] = '\0';
+            m_fields[m_count++] = start;
+            start = m_buffer + i + 1;
+        }
+    }
+    return 1;
+}
+
+const char* CSVreader::item(int i) const {
+    if (i < 0 || i >= m_count)
+        return nullptr;
+    return m_fields[i];
+}
+
+void intToString(std::string& out, int value) {
+    out = std::to_string(value);
+}
+
+void formatDouble(std::string& out, double value, const char* format) {
+    char text[512];
+    const locale_t previous = uselocale(cLocale());
+    const int n = std::snprintf(text, sizeof text, format, value);
+    uselocale(previous);
+    if (n < 0) {
+        out.clear();
+        return;
+    }
+    if (static_cast<size_t>(n) < sizeof text) {
+        out.assign(text, static_cast<size_t>(n));
+        return;
+    }
+    // A value as large as 1e300 takes more than 300 digits in fixed point.
+    out.resize(static_cast<size_t>(n));
+    uselocale(cLocale());
+    std::snprintf(out.data(), static_cast<size_t>(n) + 1, format, value);
+    uselocale(previous);
+}
+
+int16_t readInt16(const unsigned char* bytes) {
+    if (bytes == nullptr)
+        return 0;
+    return static_cast<int16_t>(static_cast<uint16_t>(bytes[0] | (bytes[1] << 8)));
+}
+
+int writeInt16(unsigned char* bytes, double value) {
+    if (bytes == nullptr)
+        return 0;
+    const auto v = static_cast<uint16_t>(low16OfTruncated(value));
+    bytes[0] = static_cast<unsigned char>(v & 0xFF);
+    bytes[1] = static_cast<unsigned char>(v >> 8);
+    return 1;
+}
+
+void appendAnsiString(char* buffer, int capacity, const std::string& text) {
+    const size_t used = strnlen(buffer, static_cast<size_t>(capacity));
+    if (used >= static_cast<size_t>(capacity))
+        return;
+    size_t n = text.size();
+    if (n > static_cast<size_t>(capacity) - 1 - used)
+        n = static_cast<size_t>(capacity) - 1 - used;
+    std::memcpy(buffer + used, text.data(), n);
+    buffer[used + n] = '\0';
+}
+
+double cAtof(const char* text) {
+    return strtod_l(text, nullptr, cLocale());
+}
+
+long cAtol(const char* text) {
+    return strtol_l(text, nullptr, 10, cLocale());
+}
+
+namespace {
+// The low bits of trunc(value) in two's complement, for any finite double:
+// fmod is exact, so no out-of-range conversion takes place.
+long long lowBitsOfTruncated(double value, double modulus) {
+    if (!std::isfinite(value))
+        return 0;
+    double r = std::fmod(std::trunc(value), modulus);
+    if (r < 0)
+        r += modulus;
+    return static_cast<long long>(r);
+}
+} // namespace
+
+uint8_t lowByteOfTruncated(double value) {
+    return static_cast<uint8_t>(lowBitsOfTruncated(value, 256.0));
+}
+
+int16_t low16OfTruncated(double value) {
+    return static_cast<int16_t>(static_cast<uint16_t>(lowBitsOfTruncated(value, 65536.0)));
+}
