@@ -1,0 +1,29 @@
+// Writes a whole file so that a reader sees either no file (or the previous one)
+// or the complete new content, never a part of it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <sys/types.h>
+
+enum AtomicWriteResult {
+    kWriteDone = 0,
+    kWriteCannotCreate = 1, // the temporary file cannot be made in the directory
+    kWriteFailed = 2,       // a write failed or stopped short (disk full, I/O error)
+    kWriteNotFlushed = 3,   // flushing or closing failed
+    kWriteNotRenamed = 4,   // the finished file cannot take its name
+};
+
+// The data goes to a hidden temporary file beside `path`, is flushed to disk,
+// and then renamed to `path`. On failure nothing is left behind.
+AtomicWriteResult writeFileAtomically(const std::string& path, const void* data, size_t size);
+
+// The system calls the writer uses; tests replace them to act out a full disk.
+struct FileSystemCalls {
+    ssize_t (*write)(int fd, const void* data, size_t size);
+    int (*fsync)(int fd);
+    int (*close)(int fd);
+    int (*rename)(const char* from, const char* to);
+};
+// Null restores the real calls.
+void setFileSystemCallsForTesting(const FileSystemCalls* calls);

@@ -1,0 +1,254 @@
+#include "Readingfile.h"
+
+#include "Atomicfile.h"
+#include "Frameimage.h"
+#include "Funcoesgerais.h"
+#include "Rijndael.h"
+#include "Userinterface.h"
+
+#include <charconv>
+#include <cstring>
+#include <memory>
+#include <unistd.h>
+
+const char* const kReadingKey = "mnbvcxzlmnbvcxzl";
+const char* const kMessageSaveFailed = "Não foi possível gravar os dados da leitura. Por favor, "
+                                       "verifique se possui acesso ao diretório.";
+const char* const kMessageSaveSucceeded =
+    "Concluído. O caminho do arquivo de leitura foi automaticamente\ncopiado para a Área de "
+    "Transferência do Windows.";
+const char* const kMessagePathTooLong =
+    "Não foi possível gravar os dados da leitura: o caminho do arquivo passa de 259 caracteres. "
+    "Por favor, escolha em \"Parâmetros\" um diretório de leitura com um caminho mais curto.";
+const char* const kMessageReadingTooLong =
+    "Não foi possível gravar os dados da leitura: os dados recebidos do tracer excedem o tamanho "
+    "de um arquivo de leitura.";
+
+namespace {
+
+constexpr int kWrapAfter = 75; // a value line is ended once it is longer than this
+
+// Appends to a fixed buffer; once something did not fit, it stays failed.
+class TextWriter {
+public:
+    TextWriter(char* buffer, int capacity) : m_buffer(buffer), m_capacity(capacity) {}
+
+    void append(const char* text, size_t n) {
+        if (m_failed || n > static_cast<size_t>(m_capacity - m_length)) {
+            m_failed = true;
+            return;
+        }
+        std::memcpy(m_buffer + m_length, text, n);
+        m_length += static_cast<int>(n);
+    }
+    void append(const char* text) { append(text, std::strlen(text)); }
+    void append(const std::string& text) { append(text.data(), text.size()); }
+    void append(char c) { append(&c, 1); }
+    void appendInt(int value) {
+        char digits[16];
+        const auto result = std::to_chars(digits, digits + sizeof digits, value);
+        append(digits, static_cast<size_t>(result.ptr - digits));
+    }
+    void appendMeasure(double value) {
+        std::string text;
+        formatDouble(text, value, "%.2lf");
+        append(text);
+    }
+    void appendPair(const char* label, double right, double left) {
+        append(label);
+        appendMeasure(right);
+        append(';');
+        appendMeasure(left);
+        append("\r\n");
+    }
+
+    bool failed() const { return m_failed; }
+    int length() const { return m_length; }
+
+private:
+    char* m_buffer;
+    int m_capacity;
+    int m_length = 0;
+    bool m_failed = false;
+};
+
+void appendTraceBlock(TextWriter& text, char* list, const char* header, const char* eyePart,
+                      char traceType, const struct_eyetrace& eye, int kind) {
+    const int count = kind == kRadiusValues ? eye.radiusCount : eye.zCount;
+    if (count <= 0 || formatValueList(list, eye, kind) != 0)
+        return;
+    text.append(header);
+    text.appendInt(kind == kRadiusValues ? usableRadiusCount(eye) : usableZCount(eye));
+    text.append(eyePart);
+    text.append(traceType);
+    text.append("\r\n");
+    text.append(list);
+    text.append("\r\n");
+}
+
+size_t characterCount(const std::string& utf8) {
+    size_t n = 0;
+    for (char c : utf8)
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
+            ++n;
+    return n;
+}
+
+std::string absolutePath(const std::string& path) {
+    if (!path.empty() && path[0] == '/')
+        return path;
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd) == nullptr)
+        return path;
+    std::string directory = cwd;
+    if (directory.back() != '/')
+        directory += '/';
+    return directory + path;
+}
+
+} // namespace
+
+int formatValueList(char* out, const struct_eyetrace& eye, int kind) {
+    const int count = kind == kRadiusValues ? usableRadiusCount(eye) : usableZCount(eye);
+    if (count <= 0)
+        return 1;
+    const char* prefix = kind == kRadiusValues ? "R=" : "Z=";
+    // At most 2000 values of 6 characters and a separator, with a 4-character
+    // prefix and line end per 76 characters: well inside kValueListSize.
+    int length = 0;
+    int lineStart = 0;
+    std::memcpy(out, prefix, 2);
+    length = 2;
+    for (int i = 0; i < count; ++i) {
+        const int16_t value = kind == kRadiusValues ? eye.points[i].radius : eye.points[i].z;
+        if (i > 0) {
+            if (length - lineStart > kWrapAfter) {
+                out[length++] = '\r';
+                out[length++] = '\n';
+                lineStart = length;
+                std::memcpy(out + length, prefix, 2);
+                length += 2;
+            } else {
+                out[length++] = ';';
+            }
+        }
+        const auto result = std::to_chars(out + length, out + kValueListSize - 1, value);
+        length = static_cast<int>(result.ptr - out);
+    }
+    out[length] = '\0';
+    return 0;
+}
+
+int buildReadingText(const struct_tracedata& record, const ReadingContext& context, char* text,
+                     int capacity, int& length) {
+    TextWriter writer(text, capacity);
+    auto list = std::make_unique<char[]>(kValueListSize);
+    const char traceType = record.traceType != 0 ? record.traceType : 'F';
+    appendTraceBlock(writer, list.get(), "TRCFMT=1;", ";E;R;", traceType, record.right,
+                     kRadiusValues);
+    appendTraceBlock(writer, list.get(), "ZFMT=1;", ";E;R;", traceType, record.right, kZValues);
+    appendTraceBlock(writer, list.get(), "TRCFMT=1;", ";E;L;", traceType, record.left,
+                     kRadiusValues);
+    appendTraceBlock(writer, list.get(), "ZFMT=1;", ";E;L;", traceType, record.left, kZValues);
+    writer.appendPair("CIRC=", record.right.circ, record.left.circ);
+    writer.append("DBL=");
+    writer.appendMeasure(record.dbl);
+    writer.append("\r\n");
+    writer.appendPair("HBOX=", record.right.hbox, record.left.hbox);
+    writer.appendPair("VBOX=", record.right.vbox, record.left.vbox);
+    writer.appendPair("ZTILT=", record.right.ztilt, record.left.ztilt);
+    writer.appendPair("FCRV=", record.right.fcrv, record.left.fcrv);
+    writer.appendPair("_DIAG=", record.right.diag, record.left.diag);
+    const size_t extra = strnlen(record.extraLabels, sizeof record.extraLabels);
+    if (extra > 0) {
+        writer.append(record.extraLabels, extra);
+        writer.append("\r\n");
+    }
+    writer.append("VENDOR=");
+    writer.append(context.vendor);
+    writer.append("\r\nMODEL=");
+    writer.append(context.model);
+    writer.append("\r\n");
+    length = writer.failed() ? 0 : writer.length();
+    return writer.failed() ? 1 : 0;
+}
+
+int buildReadingFile(const struct_tracedata& record, const ReadingContext& context,
+                     unsigned char* bytes, int& length) {
+    length = 0;
+    auto plain = std::make_unique<unsigned char[]>(kReadingTextCapacity);
+    int textLength = 0;
+    // Room is kept for at least one byte of padding.
+    if (buildReadingText(record, context, reinterpret_cast<char*>(plain.get()),
+                         kReadingTextCapacity - 1, textLength) != 0)
+        return 1;
+    // Padding of PKCS #7: p bytes of value p, 1 <= p <= 16.
+    const int padding = CRijndael::kBlockSize - textLength % CRijndael::kBlockSize;
+    if (textLength + padding > kReadingTextCapacity)
+        return 1;
+    std::memset(plain.get() + textLength, padding, static_cast<size_t>(padding));
+    const unsigned char zeroIv[CRijndael::kBlockSize] = {};
+    try {
+        CRijndael cipher;
+        cipher.setKey(reinterpret_cast<const unsigned char*>(kReadingKey), zeroIv,
+                      CRijndael::kKeySize, CRijndael::kBlockSize);
+        cipher.encryptCbc(plain.get(), bytes, textLength + padding);
+    } catch (const RijndaelError&) {
+        return 1; // cannot happen with the fixed key and a padded length
+    }
+    length = textLength + padding;
+    return 0;
+}
+
+std::string readingFileName(const char* job) {
+    const long number = cAtol(job);
+    return number > 0 ? std::to_string(number) : std::string("leitura");
+}
+
+std::string readingDirectoryWithSeparator(const std::string& directory) {
+    if (!directory.empty() && directory.back() == '/')
+        return directory;
+    return directory + '/';
+}
+
+SaveOutcome saveReading(struct_tracedata& record, const std::string& readingDirectory,
+                        const ReadingContext& context, UserInterface& ui,
+                        std::string* writtenPath) {
+    computeGeometry(record);
+
+    auto image = std::make_unique<unsigned char[]>(kFrameImageCapacity);
+    int imageSize = 0;
+    const bool pictureMade = renderFrameImage(record, image.get(), imageSize) == 0;
+
+    auto cipherText = std::make_unique<unsigned char[]>(kReadingTextCapacity);
+    int cipherLength = 0;
+    const bool fileBuilt = buildReadingFile(record, context, cipherText.get(), cipherLength) == 0;
+
+    const std::string path = absolutePath(readingDirectoryWithSeparator(readingDirectory) +
+                                          readingFileName(record.job) + ".krvw");
+
+    // The picture is shown whether or not the file can be written; without memory
+    // for it the previous picture stays.
+    if (pictureMade)
+        ui.showImage(image.get(), imageSize);
+
+    if (!fileBuilt) {
+        ui.showMessage(kMessageReadingTooLong);
+        return kSaveTextTooLong;
+    }
+    if (characterCount(path) > static_cast<size_t>(kReadingPathMax)) {
+        ui.showMessage(kMessagePathTooLong);
+        return kSavePathTooLong;
+    }
+    if (writeFileAtomically(path, cipherText.get(), static_cast<size_t>(cipherLength)) !=
+        kWriteDone) {
+        ui.showMessage(kMessageSaveFailed);
+        return kSaveNotWritten;
+    }
+    ui.setClipboardText(path);
+    if (!context.noMsg)
+        ui.showMessage(kMessageSaveSucceeded);
+    if (writtenPath != nullptr)
+        *writtenPath = path;
+    return kSaved;
+}

@@ -1,0 +1,63 @@
+// The reading file: the plain LABEL=value text of a tracing, padded and
+// enciphered with AES-128-CBC, and the save flow that writes it.
+#pragma once
+
+#include "Tracedata.h"
+
+#include <string>
+
+class UserInterface;
+
+constexpr int kValueListSize = 20000;        // characters of one eye's value lines
+constexpr int kReadingTextCapacity = 100000; // plain text plus padding, and ciphertext
+constexpr int kReadingPathMax = 259;         // characters of the whole file path
+constexpr int kReadingLabelTextMax = 254;    // characters of the vendor and model texts
+
+constexpr int kRadiusValues = 1;
+constexpr int kZValues = 2;
+
+// The texts written as VENDOR= and MODEL= into every reading file (Windows-1252
+// bytes, as the file holds them), and whether the success message is shown.
+struct ReadingContext {
+    std::string vendor;
+    std::string model;
+    bool noMsg = false;
+};
+
+extern const char* const kReadingKey; // 16 ASCII characters, no terminator used
+extern const char* const kMessageSaveFailed;
+extern const char* const kMessageSaveSucceeded;
+extern const char* const kMessagePathTooLong;
+extern const char* const kMessageReadingTooLong;
+
+// The R= or Z= lines of one eye into `out` (room for kValueListSize characters),
+// without CR LF after the last line. 0, or 1 when the list is empty (out unchanged).
+int formatValueList(char* out, const struct_eyetrace& eye, int kind);
+
+// The plain text of the reading (blocks in file order, CR LF lines). 0, or 1 when
+// it would not fit `capacity` bytes (then `length` is 0).
+int buildReadingText(const struct_tracedata& record, const ReadingContext& context, char* text,
+                     int capacity, int& length);
+
+// Plain text, padded and enciphered into `bytes` (room for kReadingTextCapacity).
+// 0, or 1 when the text is too long for the buffer.
+int buildReadingFile(const struct_tracedata& record, const ReadingContext& context,
+                     unsigned char* bytes, int& length);
+
+// "<n>" for a job whose leading integer is positive, else "leitura".
+std::string readingFileName(const char* job);
+// The directory with exactly one trailing '/' (an empty one gives "/").
+std::string readingDirectoryWithSeparator(const std::string& directory);
+
+enum SaveOutcome {
+    kSaved = 0,
+    kSaveNotWritten = 1, // the file could not be written completely
+    kSavePathTooLong = 2,
+    kSaveTextTooLong = 3,
+};
+
+// The save flow: geometry, picture, reading file, clipboard and message.
+// `writtenPath`, when given, receives the path of the file written.
+SaveOutcome saveReading(struct_tracedata& record, const std::string& readingDirectory,
+                        const ReadingContext& context, UserInterface& ui,
+                        std::string* writtenPath = nullptr);
