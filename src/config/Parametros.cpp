@@ -74,14 +74,6 @@ bool fillFromLines(const LineField& lines, struct_parametros& p, Edicao edicao) 
     return true;
 }
 
-size_t characterCount(const std::string& utf8) {
-    size_t n = 0;
-    for (char c : utf8)
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
-            ++n;
-    return n;
-}
-
 } // namespace
 
 bool parseConfigInteger(const std::string& text, int& value) {
@@ -138,9 +130,9 @@ int LerParametros(struct_parametros& parametros, const std::string& path, UserIn
 
 int GravarParametros(const struct_parametros& parametros, const std::string& path,
                      UserInterface& ui, Edicao edicao) {
-    if (characterCount(parametros.portaSerial) > static_cast<size_t>(kConfigTextMax) ||
-        characterCount(parametros.caminhoLeitura) > static_cast<size_t>(kConfigTextMax) ||
-        characterCount(parametros.baudRate) > static_cast<size_t>(kConfigTextMax)) {
+    if (utf8CharacterCount(parametros.portaSerial) > static_cast<size_t>(kConfigTextMax) ||
+        utf8CharacterCount(parametros.caminhoLeitura) > static_cast<size_t>(kConfigTextMax) ||
+        utf8CharacterCount(parametros.baudRate) > static_cast<size_t>(kConfigTextMax)) {
         ui.showMessage(kMessageParametroLongo);
         return 0;
     }

@@ -76,6 +76,14 @@ std::string windows1252ToUtf8(const std::string& bytes) {
     return out;
 }
 
+size_t utf8CharacterCount(const std::string& text) {
+    size_t n = 0;
+    for (char c : text)
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
+            ++n;
+    return n;
+}
+
 std::string utf8ToWindows1252(const std::string& text) {
     std::string out;
     out.reserve(text.size());

@@ -1,6 +1,7 @@
 #include "Readingfile.h"
 
 #include "Atomicfile.h"
+#include "Codepage.h"
 #include "Frameimage.h"
 #include "Funcoesgerais.h"
 #include "Rijndael.h"
@@ -84,14 +85,6 @@ void appendTraceBlock(TextWriter& text, char* list, const char* header, const ch
     text.append("\r\n");
     text.append(list);
     text.append("\r\n");
-}
-
-size_t characterCount(const std::string& utf8) {
-    size_t n = 0;
-    for (char c : utf8)
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
-            ++n;
-    return n;
 }
 
 std::string absolutePath(const std::string& path) {
@@ -236,7 +229,7 @@ SaveOutcome saveReading(struct_tracedata& record, const std::string& readingDire
         ui.showMessage(kMessageReadingTooLong);
         return kSaveTextTooLong;
     }
-    if (characterCount(path) > static_cast<size_t>(kReadingPathMax)) {
+    if (utf8CharacterCount(path) > static_cast<size_t>(kReadingPathMax)) {
         ui.showMessage(kMessagePathTooLong);
         return kSavePathTooLong;
     }
