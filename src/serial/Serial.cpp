@@ -1,0 +1,137 @@
+#include "Serial.h"
+
+#include "Clock.h"
+
+namespace {
+
+constexpr uint32_t kQueueSize = 8192;      // bytes, each direction
+constexpr uint32_t kReadTotalMs = 5000;    // a read returns after 5 s in all
+constexpr uint32_t kWriteMsPerByte = 1000; // a write of n bytes may take n s
+constexpr uint32_t kPollMs = 50;           // ReceiveBlock looks at the queue this often...
+constexpr uint32_t kReceiveLimitMs = 6000; // ...for at most this long: 120 looks
+constexpr uint16_t kXonLim = 2048;         // kept in the record, no terminal counterpart
+constexpr uint16_t kXoffLim = 512;
+constexpr unsigned char kNoSpecialChar = 0xFF;
+
+constexpr int64_t nested(int64_t inner, int64_t step) {
+    return inner * 1000 + step;
+}
+
+int64_t configureLine(CommPort& port, int baudRate) {
+    port.dcb.BaudRate = static_cast<uint32_t>(baudRate);
+    port.dcb.ByteSize = 8;
+    port.dcb.Parity = kNoParity;
+    port.dcb.StopBits = kOneStopBit;
+    port.dcb.XonLim = kXonLim;
+    port.dcb.XoffLim = kXoffLim;
+    port.dcb.ErrorChar = kNoSpecialChar;
+    port.dcb.EofChar = kNoSpecialChar;
+    port.dcb.EvtChar = kNoSpecialChar;
+    return port.SetState() != 0 ? 50 : 0;
+}
+
+} // namespace
+
+int64_t OpenLink(CommPort& port, const char* device, int baudRate) {
+    if (port.Open(device) != 0)
+        return 10;
+    if (port.GetProperties() != 0)
+        return 20;
+    if (port.GetModemStatus() != 0)
+        return 30;
+    if (port.GetState() != 0)
+        return 40;
+    if (configureLine(port, baudRate) != 0)
+        return 50;
+    port.timeouts = CommTimeouts{0, 0, kReadTotalMs, kWriteMsPerByte, 0};
+    if (port.SetTimeouts() != 0)
+        return 80;
+    if (port.SetMask(0) != 0)
+        return 90;
+    if (port.Setup(kQueueSize, kQueueSize) != 0)
+        return 100;
+    if (port.Purge(kPurgeAll) != 0)
+        return 110;
+    if (port.Escape(SETDTR) != 0 || port.Escape(SETRTS) != 0)
+        return 70;
+    return 0;
+}
+
+int64_t CloseLink(CommPort& port) {
+    // Whatever the flushes give, the device is closed.
+    port.Purge(kPurgeRxAbort | kPurgeRxClear);
+    port.Purge(kPurgeTxAbort | kPurgeTxClear);
+    return port.Close() != 0 ? 1 : 0;
+}
+
+int64_t SendBlock(CommPort& port, const unsigned char* bytes, int count) {
+    const uint32_t size = count > 0 ? static_cast<uint32_t>(count) : 0;
+    uint32_t done = 0;
+    if (port.Write(bytes, size, done) != 0)
+        return 10;
+    return done < size ? 20 : 0;
+}
+
+int64_t SendAndConfirm(CommPort& port, const unsigned char* bytes, int count) {
+    const int64_t sent = SendBlock(port, bytes, count);
+    if (sent != 0)
+        return sent;
+    unsigned char answer = 0;
+    int got = 0;
+    const int64_t received = ReceiveBlock(port, 1, &answer, got);
+    if (received != 0)
+        return nested(received, 30);
+    if (answer == kAck)
+        return 0;
+    return answer == kNak ? 40 : 50;
+}
+
+int64_t ReceiveBlock(CommPort& port, int wanted, unsigned char* destination, int& got) {
+    got = 0;
+    const uint32_t size = wanted > 0 ? static_cast<uint32_t>(wanted) : 0;
+    uint32_t errors = 0;
+    uint32_t waited = 0;
+    for (;;) {
+        activeClock().sleep(kPollMs);
+        if (port.ClearError(errors) != 0)
+            return 10;
+        if (port.status.cbInQue >= size)
+            break;
+        waited += kPollMs;
+        if (waited >= kReceiveLimitMs)
+            break;
+    }
+    const uint32_t take = port.status.cbInQue < size ? port.status.cbInQue : size;
+    uint32_t done = 0;
+    const int readResult = port.Read(destination, take, done);
+    got = static_cast<int>(done);
+    if (readResult != 0)
+        return 20;
+    if (done < take)
+        return 30;
+    return take < size ? 40 : 0;
+}
+
+int64_t Enquire(CommPort& port) {
+    const int64_t confirmed = SendAndConfirm(port, &kEnq, 1);
+    if (confirmed != 0)
+        return nested(confirmed, 10);
+    return port.Purge(kPurgeAll) != 0 ? 20 : 0;
+}
+
+int64_t StartTimedReading(CommPort& port, const char* device, int baudRate, std::string& detail) {
+    const int64_t opened = OpenLink(port, device, baudRate);
+    if (opened == 0)
+        return 0;
+    if (opened > 10)
+        CloseLink(port);
+    detail = "Erro na inicialização da conexão com o Tracer.";
+    return nested(opened, 10);
+}
+
+int64_t StopTimedReading(CommPort& port, std::string& detail) {
+    if (CloseLink(port) == 0)
+        return 0;
+    detail = "Erro no encerramento da conexão com o Tracer.";
+    return 1070;
+}

@@ -1,0 +1,53 @@
+// The link operations every serial tracer protocol is built on: open and
+// configure, close, send, send and wait for the device's acknowledgement,
+// wait for and receive a block, and the enquiry handshake.
+//
+// Each returns an error number: 0 for success, else the code of the step that
+// failed (10, 20, 30, ...). When a step fails because an operation it called
+// failed with r, the result is r * 1000 + the step's code, so the inner
+// failure stays readable in the upper digits. Nested device protocols reach 14
+// decimal digits: always hold these in 64 bits.
+#pragma once
+
+#include "Calibration.h"
+
+#include <cstdint>
+#include <string>
+
+// Opens `device` and sets it up: 8N1 at baudRate, raw bytes, device flow
+// control as found, reads of up to 5 s, writes of up to 1 s per byte, both
+// queues flushed, DTR and RTS raised. 10 open failed (also when the port is
+// open already: the port stays as it was); 20 properties; 30 modem status;
+// 40 reading the line settings; 50 writing them (e.g. an unsupported rate);
+// 80 timeouts; 90 event mask; 100 queue sizes; 110 flush; 70 DTR/RTS.
+// Any code above 10 leaves the device open: the caller closes it with CloseLink.
+int64_t OpenLink(CommPort& port, const char* device, int baudRate);
+
+// Flushes both directions and closes. 1 when closing failed (also when the
+// port was not open), else 0.
+int64_t CloseLink(CommPort& port);
+
+// 10 the write failed; 20 fewer than `count` bytes went out in time.
+int64_t SendBlock(CommPort& port, const unsigned char* bytes, int count);
+
+// SendBlock, then one answer byte: ACK 0, NAK 40, any other byte 50;
+// r * 1000 + 30 when receiving it failed with r (silence gives 40030).
+int64_t SendAndConfirm(CommPort& port, const unsigned char* bytes, int count);
+
+// Waits up to 6 s, polling every 50 ms, for `wanted` bytes and reads them into
+// `destination`; `got` is the count of bytes read there. More waiting bytes
+// than wanted stay queued. 10 the queue could not be looked at; 20 the read
+// failed; 30 the read gave fewer bytes than were waiting; 40 fewer than
+// `wanted` came in time (those that came are in `destination`).
+int64_t ReceiveBlock(CommPort& port, int wanted, unsigned char* destination, int& got);
+
+// Sends ENQ and waits for ACK: r * 1000 + 10 when that failed with r; then
+// flushes both directions: 20 when that failed.
+int64_t Enquire(CommPort& port);
+
+// The port of the timer-driven readings. StartTimedReading: 0, or r * 1000 + 10
+// after OpenLink failed with r (the port is closed again). StopTimedReading: 0,
+// or 1070 when closing failed (also when the port was not open). On failure
+// `detail` gets the text for the user.
+int64_t StartTimedReading(CommPort& port, const char* device, int baudRate, std::string& detail);
+int64_t StopTimedReading(CommPort& port, std::string& detail);

@@ -1,0 +1,30 @@
+// Which serial ports the system has: the hardware terminals (on-board UARTs,
+// USB adapters, modems) and links in the device folder that lead to a
+// pseudo-terminal (what socat and the like create for a device on the network).
+#pragma once
+
+constexpr int kPortSlotSize = 257; // 256 characters + NUL
+constexpr int kPortListSlots = 100;
+using PortSlot = char[kPortSlotSize];
+
+// Fills `list` (kPortListSlots slots) with the ports of /sys/class/tty and /dev.
+// True when the terminal classes could be read, even with no ports; count is 0
+// on every failure.
+bool ListSerialPorts(PortSlot* list, int& count);
+
+// Index of the first of `slots` slots equal to `name`, both cut at 256
+// characters and compared case-sensitively; -1 when none is.
+int FindInList(const char* name, const PortSlot* list, int slots);
+
+// Whether ListSerialPorts lists `name`. Opens no device.
+bool SerialPortExists(const char* name);
+
+// The same enumeration over other roots, for tests: sysClassTty ("/sys/class/tty")
+// and devDir ("/dev"). Hardware terminals first (entries with a `device` link,
+// without the placeholders of absent UARTs, whose `type` is 0), in name order with
+// numbers compared as numbers (ttyS2 before ttyS10), listed as devDir/NAME; then
+// the links directly in devDir that resolve to a pseudo-terminal, under the link's
+// own path, in the same order. No name twice; names over 256 characters are left
+// out; listing stops when `capacity` slots are full.
+bool ListSerialPortsIn(const char* sysClassTty, const char* devDir, PortSlot* list, int capacity,
+                       int& count);
