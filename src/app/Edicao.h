@@ -1,0 +1,19 @@
+// The edition of the program (this is the WEB edition) and its texts.
+#pragma once
+
+#include <QString>
+#include <string>
+
+extern bool edicaoWeb;
+extern bool edicaoErp;
+
+extern const char* const kTituloAplicacao; // the application's title
+
+// The WEB edition: edicaoWeb true, edicaoErp false.
+void DefinirEdicao();
+// The main window's caption.
+QString TituloJanela();
+// The configured reading folder with exactly one trailing '/'.
+std::string DiretorioLeitura(const std::string& caminhoLeitura);
+// Puts the text on the system clipboard.
+void CopiarCaminho(const QString& caminho);

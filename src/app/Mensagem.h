@@ -1,0 +1,35 @@
+// The one way the program shows a message to the user, and the Qt side of the
+// core's user interface (message box, clipboard, frame picture).
+#pragma once
+
+#include "Userinterface.h"
+
+#include <QString>
+#include <functional>
+
+class QLabel;
+
+// Shows `text` in a modal box with an OK button and returns when it is closed.
+void MostrarMensagem(const QString& text);
+
+// Tests replace the message box with their own function; null restores it.
+using MessageFunction = std::function<void(const QString&)>;
+void setMessageFunctionForTesting(MessageFunction function);
+
+// The core's messages (UTF-8) go to MostrarMensagem; the clipboard is the
+// system clipboard; the picture goes to the given label.
+class QtUserInterface : public UserInterface {
+public:
+    explicit QtUserInterface(QLabel* image = nullptr) : m_image(image) {}
+    void setImageLabel(QLabel* image) { m_image = image; }
+
+    void showMessage(const std::string& text) override;
+    void setClipboardText(const std::string& text) override;
+    void showImage(const unsigned char* bmp, int size) override;
+
+private:
+    QLabel* m_image;
+};
+
+// The shared UI for code that shows messages outside a window (dialogs).
+QtUserInterface& userInterface();

@@ -1,0 +1,366 @@
+#include "Principal.h"
+
+#include "Edicao.h"
+#include "Fontes.h"
+#include "Parametroskrvw.h"
+#include "Serial.h"
+#include "Serialports.h"
+#include "Sobrekrvw.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QLayout>
+#include <QLocale>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTimer>
+
+TformPrincipal* formPrincipal = nullptr;
+
+const char* const kMensagemSemParametros =
+    "Não há Parâmetros configurados. Verifique \"Parâmetros\".";
+const char* const kMensagemPortaSerial = "Porta Serial não disponível. Verifique \"Parâmetros\"";
+const char* const kMensagemBaudRate = "Baud Rate inválida. Verifique \"Parâmetros\"";
+const char* const kMensagemPortaTcp =
+    "Porta TCP deve ser um número entre 1 e 65535. Verifique \"Parâmetros\".";
+const char* const kMensagemTracerInvalido =
+    "Valor de \"Tracer\" inválido. Verifique \"Parâmetros\".";
+const char* const kMensagemServidor = "Não foi possível abrir a conexão para comunicação com o "
+                                      "Dispositivo. Verifique se a porta já está em uso.";
+
+namespace {
+
+constexpr int kTimerInterval = 500; // ms between looks at the timer-driven port
+constexpr int kClientWidth = 531;
+constexpr int kClientHeight = 322;
+
+// The baud rates the tracers use, in the order of the parameters dialog.
+const PortSlot kBaudRates[3] = {"9600", "19200", "38400"};
+
+bool modeloSerial(int modelo) {
+    return modelo == 0 || (modelo >= 2 && modelo <= 6);
+}
+
+QPushButton* criarBotao(QWidget* parent, const char* nome, const QString& texto, int x, int y) {
+    auto* button = new QPushButton(texto, parent);
+    button->setObjectName(QString::fromLatin1(nome));
+    button->setGeometry(x, y, 75, 25);
+    return button;
+}
+
+QLabel* criarRotulo(QWidget* parent, const char* nome, const QString& texto, int x, int y,
+                    const QFont& font) {
+    auto* label = new QLabel(texto, parent);
+    label->setObjectName(QString::fromLatin1(nome));
+    label->setFont(font);
+    label->move(x, y);
+    label->adjustSize();
+    return label;
+}
+
+} // namespace
+
+QString MensagemErroLeitura(int64_t numero, const std::string& detalhe) {
+    QLocale locale = QLocale::system();
+    locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+    return QStringLiteral("Houve um problema na leitura (") +
+           locale.toString(static_cast<qlonglong>(numero)) + QStringLiteral("):\n\n - ") +
+           QString::fromStdString(detalhe) +
+           QStringLiteral("\n\nReinicie o Tracer, efetue uma nova leitura e tente novamente.");
+}
+
+TformPrincipal::TformPrincipal(QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                              Qt::MSWindowsFixedSizeDialogHint),
+      m_registro(std::make_unique<struct_tracedata>()) {
+    setObjectName(QStringLiteral("formPrincipal"));
+    setFont(fonteJanela());
+    clearTraceData(*m_registro);
+    criarControles();
+    m_ui.setImageLabel(ImageFrame);
+    move(200, 185);
+}
+
+TformPrincipal::~TformPrincipal() {
+    std::string detail;
+    StopTimedReading(m_portaTimer, detail);
+}
+
+void TformPrincipal::criarControles() {
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(kClientWidth, kClientHeight);
+    setCentralWidget(client);
+
+    ImageFrame = new QLabel(client);
+    ImageFrame->setObjectName(QStringLiteral("ImageFrame"));
+    ImageFrame->setGeometry(10, 56, 512, 256);
+    btnLeituraSerial = criarBotao(client, "btnLeituraSerial", QStringLiteral("Leitura"), 452, 21);
+    btnCalibrar = criarBotao(client, "btnCalibrar", QStringLiteral("Calibrar"), 293, 21);
+    Bevel1 = new QFrame(client);
+    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    Bevel1->setGeometry(6, 52, 521, 264);
+    Bevel1->lower();
+    lblImagemDoAro = criarRotulo(client, "lblImagemDoAro", QStringLiteral("Imagem do aro"), 10, 37,
+                                 fonteArialNegrito(11));
+
+    ServerSocketZURServer = new QTcpServer(this);
+    ServerSocketZURServer->setObjectName(QStringLiteral("ServerSocketZURServer"));
+
+    auto* MainMenu1 = menuBar();
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    Parametros1 = MainMenu1->addAction(QStringLiteral("Parâmetros"));
+    Parametros1->setObjectName(QStringLiteral("Parametros1"));
+    Sobre1 = MainMenu1->addAction(QStringLiteral("Sobre"));
+    Sobre1->setObjectName(QStringLiteral("Sobre1"));
+    Sair1 = MainMenu1->addAction(QStringLiteral("Sair"));
+    Sair1->setObjectName(QStringLiteral("Sair1"));
+
+    QPalette green = palette();
+    green.setColor(QPalette::WindowText, QColor(0, 128, 0));
+    lblRotuloPorta = criarRotulo(client, "lblRotuloPorta", QStringLiteral("Porta:"), 448, 4,
+                                 fonteArialNegrito(13));
+    lblRotuloPorta->setPalette(green);
+    lblPorta = criarRotulo(client, "lblPorta", QString(), 490, 4, fonteArialNegrito(13));
+    lblPorta->setPalette(green);
+    lblPorta->setMinimumWidth(40);
+    // A bottom line: the separator under the menu.
+    Bevel2 = new QFrame(client);
+    Bevel2->setObjectName(QStringLiteral("Bevel2"));
+    Bevel2->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+    Bevel2->setGeometry(-3, -11, 535, 13);
+    Bevel2->setContentsMargins(0, 11, 0, 0);
+    lblTracer =
+        criarRotulo(client, "lblTracer", QStringLiteral("Tracer:"), 8, 4, fonteArialNegrito(13));
+    TimerSerial = new QTimer(this);
+    TimerSerial->setObjectName(QStringLiteral("TimerSerial"));
+    TimerSerial->setInterval(kTimerInterval);
+    btnParar = criarBotao(client, "btnParar", QStringLiteral("Parar"), 372, 21);
+
+    setTabOrder(btnLeituraSerial, btnCalibrar);
+    setTabOrder(btnCalibrar, btnParar);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(btnLeituraSerial, &QPushButton::clicked, this, &TformPrincipal::btnLeituraSerialClick);
+    connect(btnParar, &QPushButton::clicked, this, &TformPrincipal::btnPararClick);
+    connect(Parametros1, &QAction::triggered, this, &TformPrincipal::Parametros1Click);
+    connect(Sobre1, &QAction::triggered, this, &TformPrincipal::Sobre1Click);
+    connect(Sair1, &QAction::triggered, this, &TformPrincipal::Sair1Click);
+    connect(TimerSerial, &QTimer::timeout, this, &TformPrincipal::TimerSerialTimer);
+}
+
+void TformPrincipal::setLeituraSincrona(int modelo, LeituraSincrona leitura) {
+    if (modelo == 0)
+        m_leituraLt980 = std::move(leitura);
+    else if (modelo == 5)
+        m_leituraTakubomatic = std::move(leitura);
+}
+
+void TformPrincipal::setTratadorSerial(TratadorSerial tratador) {
+    m_tratadorSerial = std::move(tratador);
+}
+
+void TformPrincipal::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (m_mostrada)
+        return;
+    m_mostrada = true;
+    // After the window is on screen, so that its messages appear above it.
+    QTimer::singleShot(0, this, &TformPrincipal::FormShow);
+}
+
+void TformPrincipal::FormShow() {
+    DefinirEdicao();
+    clearTraceData(*m_registro);
+    setWindowTitle(TituloJanela());
+    if (m_caminhoIni.empty())
+        m_caminhoIni = CaminhoIni();
+    AplicarParametros();
+}
+
+void TformPrincipal::closeEvent(QCloseEvent* event) {
+    ServerSocketZURServer->close(); // FormClose
+    QMainWindow::closeEvent(event);
+}
+
+void TformPrincipal::AplicarParametros() {
+    btnCalibrar->hide();
+    btnLeituraSerial->hide();
+    btnParar->hide();
+    lblPorta->hide();
+    lblRotuloPorta->hide();
+    lblPorta->clear();
+    ServerSocketZURServer->close();
+    std::string detail;
+    StopTimedReading(m_portaTimer, detail);
+
+    const int lido = LerParametros(m_parametros, m_caminhoIni, m_ui);
+    m_diretorioLeitura = DiretorioLeitura(m_parametros.caminhoLeitura);
+    m_contexto.noMsg = m_parametros.noMsg;
+    if (lido == 0) {
+        MostrarMensagem(QString::fromUtf8(kMensagemSemParametros));
+        return;
+    }
+    TimerSerial->stop();
+    StopTimedReading(m_portaTimer, detail);
+
+    if (modeloSerial(m_parametros.modeloTracer) && !verificarPortaSerial())
+        return;
+    aplicarModelo();
+}
+
+bool TformPrincipal::verificarPortaSerial() {
+    // Linux device names need no prefix: the port is opened by its own path.
+    m_dispositivoSerial = m_parametros.portaSerial;
+    if (!SerialPortExists(m_parametros.portaSerial.c_str())) {
+        MostrarMensagem(QString::fromUtf8(kMensagemPortaSerial));
+        return false;
+    }
+    if (FindInList(m_parametros.baudRate.c_str(), kBaudRates, 3) < 0) {
+        MostrarMensagem(QString::fromUtf8(kMensagemBaudRate));
+        return false;
+    }
+    return true;
+}
+
+void TformPrincipal::aplicarModelo() {
+    const auto definir = [this](const char* tracer, const char* vendor, const char* model) {
+        lblTracer->setText(QString::fromUtf8(tracer));
+        lblTracer->adjustSize();
+        m_contexto.vendor = vendor;
+        m_contexto.model = model;
+    };
+    switch (m_parametros.modeloTracer) {
+    case 0:
+        definir("Tracer: NIDEK LT980 (serial)", "NIDEK", "LT980");
+        btnCalibrar->show();
+        // Enabled too: an Essilor reading stopped by a new configuration leaves it disabled.
+        btnLeituraSerial->setEnabled(true);
+        btnLeituraSerial->show();
+        break;
+    case 1:
+        lblTracer->setText(QStringLiteral("Dispositivos: NIDEK LT1000/LT1200/ICE (rede)"));
+        lblTracer->adjustSize();
+        if (m_parametros.portaTcp < 1 || m_parametros.portaTcp > 65535) {
+            MostrarMensagem(QString::fromUtf8(kMensagemPortaTcp));
+            return;
+        }
+        m_portaServidor = static_cast<quint16>(m_parametros.portaTcp);
+        if (AbrirServidor() == 1) {
+            lblPorta->setText(QString::number(m_parametros.portaTcp));
+            lblPorta->adjustSize();
+            lblPorta->show();
+            lblRotuloPorta->show();
+        }
+        m_contexto.vendor = "NIDEK";
+        m_contexto.model = "LT1000";
+        break;
+    case 2:
+        definir("Tracer: Huvitz (serial)", "HUVITZ", "");
+        iniciarLeituraTemporizada();
+        break;
+    case 3:
+        definir("Tracer: TopCom (serial)", "TOPCOM", "");
+        iniciarLeituraTemporizada();
+        break;
+    case 4:
+        definir("Tracer: Essilor (serial)", "ESSILOR", "");
+        btnLeituraSerial->setEnabled(true);
+        btnLeituraSerial->show();
+        btnParar->setEnabled(false);
+        btnParar->show();
+        break;
+    case 5:
+        definir("Tracer: Takubomatic", "TAKUBOMATIC", "");
+        btnLeituraSerial->setEnabled(true);
+        btnLeituraSerial->show();
+        break;
+    case 6:
+        definir("Tracer: Nidek LT1000/LT1200 (serial)", "NIDEK", "");
+        iniciarLeituraTemporizada();
+        break;
+    default:
+        lblTracer->setText(QStringLiteral("Tracer:"));
+        lblTracer->adjustSize();
+        MostrarMensagem(QString::fromUtf8(kMensagemTracerInvalido));
+        break;
+    }
+}
+
+void TformPrincipal::iniciarLeituraTemporizada() {
+    std::string detail;
+    StartTimedReading(m_portaTimer, m_dispositivoSerial.c_str(), std::stoi(m_parametros.baudRate),
+                      detail);
+    TimerSerial->start();
+    if (m_tratadorSerial.reiniciar)
+        m_tratadorSerial.reiniciar();
+}
+
+int TformPrincipal::AbrirServidor() {
+    if (!ServerSocketZURServer->listen(QHostAddress::Any, m_portaServidor)) {
+        MostrarMensagem(QString::fromUtf8(kMensagemServidor));
+        return 0;
+    }
+    return 1;
+}
+
+void TformPrincipal::btnLeituraSerialClick() {
+    m_contexto.model.clear();
+    const int modelo = m_parametros.modeloTracer;
+    if (modelo == 0 || modelo == 5) {
+        const LeituraSincrona& leitura = modelo == 0 ? m_leituraLt980 : m_leituraTakubomatic;
+        if (!leitura)
+            return;
+        std::string detail;
+        const int64_t numero =
+            leitura(*m_registro, m_dispositivoSerial, std::stoi(m_parametros.baudRate), detail);
+        if (numero != 0) {
+            MostrarMensagem(MensagemErroLeitura(numero, detail));
+            return;
+        }
+        salvarLeitura();
+    } else if (modelo == 4) {
+        iniciarLeituraTemporizada();
+        btnLeituraSerial->setEnabled(false);
+        btnParar->setEnabled(true);
+    }
+}
+
+void TformPrincipal::salvarLeitura() {
+    saveReading(*m_registro, m_diretorioLeitura, m_contexto, m_ui);
+}
+
+void TformPrincipal::btnPararClick() {
+    AplicarParametros();
+}
+
+void TformPrincipal::Parametros1Click() {
+    if (formParametrosKRVW == nullptr)
+        return;
+    formParametrosKRVW->setCaminhoIni(m_caminhoIni);
+    if (formParametrosKRVW->exec() == 1)
+        AplicarParametros();
+}
+
+void TformPrincipal::Sobre1Click() {
+    if (formSobreKRVW != nullptr)
+        formSobreKRVW->exec();
+}
+
+void TformPrincipal::Sair1Click() {
+    QApplication::quit();
+}
+
+void TformPrincipal::TimerSerialTimer() {
+    uint32_t errors = 0;
+    if (m_portaTimer.ClearError(errors) != 0 || m_portaTimer.status.cbInQue == 0)
+        return;
+    if (m_tratadorSerial.processar)
+        m_tratadorSerial.processar(m_portaTimer, *m_registro);
+}

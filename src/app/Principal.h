@@ -1,0 +1,125 @@
+// The main window: applies the configuration, opens the tracer's channel,
+// runs the readings started by the user and shows the last frame.
+#pragma once
+
+#include "Calibration.h"
+#include "Mensagem.h"
+#include "Parametros.h"
+#include "Readingfile.h"
+#include "Tracedata.h"
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QTcpServer;
+class QTimer;
+
+// A reading run to completion by "Leitura" (models 0 and 5): fills the record
+// and returns 0, or an error number with a detail text.
+using LeituraSincrona = std::function<int64_t(struct_tracedata& record, const std::string& device,
+                                              int baudRate, std::string& detail)>;
+// What the timer-driven reading (models 2, 3, 4, 6) does: start a fresh record
+// when the port is (re)opened, and take the bytes waiting on the open port.
+struct TratadorSerial {
+    std::function<void()> reiniciar;
+    std::function<void(CommPort& port, struct_tracedata& record)> processar;
+};
+
+extern const char* const kMensagemSemParametros;
+extern const char* const kMensagemPortaSerial;
+extern const char* const kMensagemBaudRate;
+extern const char* const kMensagemPortaTcp;
+extern const char* const kMensagemTracerInvalido;
+extern const char* const kMensagemServidor;
+
+// "Houve um problema na leitura (10.010):..." with the digits grouped by the
+// user's thousands separator.
+QString MensagemErroLeitura(int64_t numero, const std::string& detalhe);
+
+class TformPrincipal : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TformPrincipal(QWidget* parent = nullptr);
+    ~TformPrincipal() override;
+
+    void AplicarParametros();
+    int AbrirServidor();
+
+    void setLeituraSincrona(int modelo, LeituraSincrona leitura);
+    void setTratadorSerial(TratadorSerial tratador);
+    // The configuration file; set from the executable's place when first shown.
+    void setCaminhoIni(const std::string& path) { m_caminhoIni = path; }
+
+    const struct_parametros& configuracao() const { return m_parametros; }
+    const ReadingContext& contextoLeitura() const { return m_contexto; }
+    const std::string& diretorioLeitura() const { return m_diretorioLeitura; }
+    const std::string& dispositivoSerial() const { return m_dispositivoSerial; }
+    struct_tracedata& registro() { return *m_registro; }
+    QTcpServer& servidor() { return *ServerSocketZURServer; }
+    CommPort& portaTimer() { return m_portaTimer; }
+    QTimer& timerSerial() { return *TimerSerial; }
+    // Shows a frame picture given as BMP bytes, as after a reading.
+    void mostrarImagem(const unsigned char* bmp, int size) { m_ui.showImage(bmp, size); }
+    // The tracer model's text the next reading file carries (the DCS protocol may set it).
+    void setTracerModel(const std::string& model) { m_contexto.model = model; }
+
+public slots:
+    void btnLeituraSerialClick();
+    void btnPararClick();
+    void Parametros1Click();
+    void Sobre1Click();
+    void Sair1Click();
+    void TimerSerialTimer();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FormShow();
+    void criarControles();
+    bool verificarPortaSerial();
+    void aplicarModelo();
+    void iniciarLeituraTemporizada();
+    void salvarLeitura();
+
+    // Controls, in their declaration order.
+    QLabel* ImageFrame = nullptr;
+    QPushButton* btnLeituraSerial = nullptr;
+    QPushButton* btnCalibrar = nullptr;
+    QFrame* Bevel1 = nullptr;
+    QLabel* lblImagemDoAro = nullptr;
+    QTcpServer* ServerSocketZURServer = nullptr;
+    QAction* Parametros1 = nullptr;
+    QAction* Sobre1 = nullptr;
+    QAction* Sair1 = nullptr;
+    QLabel* lblRotuloPorta = nullptr;
+    QLabel* lblPorta = nullptr;
+    QFrame* Bevel2 = nullptr;
+    QLabel* lblTracer = nullptr;
+    QTimer* TimerSerial = nullptr;
+    QPushButton* btnParar = nullptr;
+
+    bool m_mostrada = false;
+    struct_parametros m_parametros;
+    std::string m_caminhoIni;
+    std::string m_diretorioLeitura;
+    std::string m_dispositivoSerial;
+    ReadingContext m_contexto;
+    std::unique_ptr<struct_tracedata> m_registro;
+    CommPort m_portaTimer;
+    QtUserInterface m_ui;
+    LeituraSincrona m_leituraLt980;
+    LeituraSincrona m_leituraTakubomatic;
+    TratadorSerial m_tratadorSerial;
+    quint16 m_portaServidor = 55555;
+};
+
+extern TformPrincipal* formPrincipal;

@@ -1,0 +1,363 @@
+// What the user sees of the main window: the configuration applied at start,
+// every failed check with its message, the reading buttons, the TCP server.
+#include "Principal.h"
+
+#include "Calibration.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QtTest>
+
+#include <pty.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A pseudo-terminal the program lists as a serial port: a link under /dev
+// (which needs root), removed again at the end.
+class ListedPort {
+public:
+    ListedPort() {
+        char name[256];
+        if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0)
+            return;
+        m_link = "/dev/ttyKRVWMAIN" + std::to_string(getpid());
+        unlink(m_link.c_str());
+        if (symlink(name, m_link.c_str()) != 0)
+            m_link.clear();
+    }
+    ~ListedPort() {
+        if (!m_link.empty())
+            unlink(m_link.c_str());
+        if (m_master >= 0)
+            close(m_master);
+        if (m_slave >= 0)
+            close(m_slave);
+    }
+    bool ok() const { return !m_link.empty(); }
+    const std::string& path() const { return m_link; }
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+    std::string m_link;
+};
+
+std::string configuracao(int modelo, const std::string& porta, const std::string& baud,
+                         int tcp = 55555, const std::string& caminho = "") {
+    return "MODELOTRACER=" + std::to_string(modelo) + "\r\nPORTATCP=" + std::to_string(tcp) +
+           "\r\nPORTASERIAL=" + porta + "\r\nBAUDRATE=" + baud + "\r\nCAMINHOLEITURA=" + caminho +
+           "\r\nNOMSG=0\r\n";
+}
+
+quint16 portaLivre() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+} // namespace
+
+class TestPrincipal : public QObject {
+    Q_OBJECT
+
+private:
+    QStringList m_mensagens;
+    std::unique_ptr<ScratchDir> m_dir;
+    std::unique_ptr<TformPrincipal> m_janela;
+
+    std::string ini() const { return m_dir->file("ini/krvw.ini"); }
+    QString texto(const char* nome) const {
+        return m_janela->findChild<QLabel*>(QString::fromLatin1(nome))->text();
+    }
+    bool visivel(const char* nome) const {
+        return !m_janela->findChild<QWidget*>(QString::fromLatin1(nome))->isHidden();
+    }
+    QPushButton* botao(const char* nome) const {
+        return m_janela->findChild<QPushButton*>(QString::fromLatin1(nome));
+    }
+    void iniciar(const std::string* arquivo) {
+        if (arquivo != nullptr)
+            writeFileBytes(ini(), *arquivo);
+        m_janela->setCaminhoIni(ini());
+        m_janela->show();
+        QTRY_VERIFY(!m_janela->windowTitle().isEmpty()); // the first show has been handled
+    }
+    void aplicar(const std::string& arquivo) {
+        writeFileBytes(ini(), arquivo);
+        m_mensagens.clear();
+        m_janela->AplicarParametros();
+    }
+    void semBotoesNemPorta() {
+        QVERIFY(!visivel("btnLeituraSerial"));
+        QVERIFY(!visivel("btnCalibrar"));
+        QVERIFY(!visivel("btnParar"));
+        QVERIFY(!visivel("lblPorta"));
+        QVERIFY(!visivel("lblRotuloPorta"));
+    }
+
+private slots:
+    void init() {
+        m_mensagens.clear();
+        setMessageFunctionForTesting([this](const QString& text) { m_mensagens << text; });
+        m_dir = std::make_unique<ScratchDir>();
+        QVERIFY(mkdir(m_dir->file("ini").c_str(), 0700) == 0);
+        m_janela = std::make_unique<TformPrincipal>();
+    }
+    void cleanup() {
+        m_janela.reset();
+        m_dir.reset();
+        setMessageFunctionForTesting(nullptr);
+    }
+
+    void primeiroInicioServeNaPortaPadrao() {
+        iniciar(nullptr);
+        QVERIFY(m_mensagens.isEmpty());
+        QCOMPARE(QString::fromStdString(readFileBytes(ini())),
+                 QStringLiteral("MODELOTRACER=1\r\nPORTATCP=55555\r\nPORTASERIAL=\r\n"
+                                "BAUDRATE=9600\r\nCAMINHOLEITURA=\r\nNOMSG=0\r\n"));
+        QCOMPARE(m_janela->windowTitle(),
+                 QStringLiteral("Leitor de Tracer do GIRA WEB - Veltra Informática"));
+        QCOMPARE(texto("lblTracer"),
+                 QStringLiteral("Dispositivos: NIDEK LT1000/LT1200/ICE (rede)"));
+        QVERIFY(visivel("lblRotuloPorta"));
+        QCOMPARE(texto("lblRotuloPorta"), QStringLiteral("Porta:"));
+        QVERIFY(visivel("lblPorta"));
+        QCOMPARE(texto("lblPorta"), QStringLiteral("55555"));
+        QVERIFY(!visivel("btnLeituraSerial"));
+        QVERIFY(!visivel("btnCalibrar"));
+        QVERIFY(!visivel("btnParar"));
+        QCOMPARE(m_janela->contextoLeitura().vendor, std::string("NIDEK"));
+        QCOMPARE(m_janela->contextoLeitura().model, std::string("LT1000"));
+        QTcpSocket tracer;
+        tracer.connectToHost(QHostAddress::LocalHost, 55555);
+        QVERIFY(tracer.waitForConnected(2000));
+    }
+
+    void modeloInvalido() {
+        const std::string arquivo = configuracao(9, "", "9600");
+        iniciar(&arquivo);
+        QCOMPARE(m_mensagens, QStringList{QStringLiteral(
+                                  "Valor de \"Tracer\" inválido. Verifique \"Parâmetros\".")});
+        QCOMPARE(texto("lblTracer"), QStringLiteral("Tracer:"));
+        semBotoesNemPorta();
+        QVERIFY(!m_janela->servidor().isListening());
+    }
+
+    void portaTcpForaDaFaixa() {
+        iniciar(nullptr);
+        for (int porta : {0, 70000, -1}) {
+            aplicar(configuracao(1, "", "9600", porta));
+            QCOMPARE(m_mensagens, QStringList{QStringLiteral(
+                                      "Porta TCP deve ser um número entre 1 e 65535. Verifique "
+                                      "\"Parâmetros\".")});
+            semBotoesNemPorta();
+            QVERIFY(!m_janela->servidor().isListening());
+        }
+    }
+
+    void portaTcpEmUso() {
+        QTcpServer outro;
+        QVERIFY(outro.listen(QHostAddress::Any, portaLivre()));
+        iniciar(nullptr);
+        aplicar(configuracao(1, "", "9600", outro.serverPort()));
+        QCOMPARE(m_mensagens, QStringList{QStringLiteral(
+                                  "Não foi possível abrir a conexão para comunicação com o "
+                                  "Dispositivo. Verifique se a porta já está em uso.")});
+        semBotoesNemPorta();
+        QCOMPARE(m_janela->contextoLeitura().vendor, std::string("NIDEK"));
+        QCOMPARE(m_janela->contextoLeitura().model, std::string("LT1000"));
+    }
+
+    void portaSerialAusente() {
+        iniciar(nullptr);
+        const QString antes = texto("lblTracer");
+        for (const std::string& porta : {std::string(), m_dir->file("ttyNenhuma")}) {
+            aplicar(configuracao(2, porta, "9600"));
+            QCOMPARE(m_mensagens, QStringList{QStringLiteral(
+                                      "Porta Serial não disponível. Verifique \"Parâmetros\"")});
+            QCOMPARE(texto("lblTracer"), antes);
+            semBotoesNemPorta();
+            QVERIFY(!m_janela->servidor().isListening());
+            QVERIFY(!m_janela->portaTimer().isOpen());
+        }
+    }
+
+    void baudRateInvalida() {
+        ListedPort porta;
+        if (!porta.ok())
+            QSKIP("listing a pseudo-terminal as a serial port needs a link in /dev (root)");
+        iniciar(nullptr);
+        aplicar(configuracao(3, porta.path(), "4800"));
+        QCOMPARE(m_mensagens,
+                 QStringList{QStringLiteral("Baud Rate inválida. Verifique \"Parâmetros\"")});
+        semBotoesNemPorta();
+        QVERIFY(!m_janela->portaTimer().isOpen());
+    }
+
+    void pastaIniSemEscrita() {
+        m_janela->setCaminhoIni(m_dir->file("sem-pasta/krvw.ini"));
+        m_janela->show();
+        QTRY_COMPARE(m_mensagens.size(), 2);
+        QCOMPARE(m_mensagens[0], QStringLiteral("Não foi possível gravar os Parâmetros. Por favor, "
+                                                "verifique se possui acesso ao diretório."));
+        QCOMPARE(m_mensagens[1],
+                 QStringLiteral("Não há Parâmetros configurados. Verifique \"Parâmetros\"."));
+        semBotoesNemPorta();
+        QVERIFY(!m_janela->servidor().isListening());
+    }
+
+    void modelosSeriaisAbremAPorta() {
+        ListedPort porta;
+        if (!porta.ok())
+            QSKIP("listing a pseudo-terminal as a serial port needs a link in /dev (root)");
+        iniciar(nullptr);
+        aplicar(configuracao(2, porta.path(), "19200"));
+        QVERIFY(m_mensagens.isEmpty());
+        QCOMPARE(texto("lblTracer"), QStringLiteral("Tracer: Huvitz (serial)"));
+        QVERIFY(m_janela->portaTimer().isOpen());
+        QVERIFY(m_janela->timerSerial().isActive());
+        QVERIFY(!m_janela->servidor().isListening());
+        QCOMPARE(m_janela->contextoLeitura().vendor, std::string("HUVITZ"));
+        semBotoesNemPorta();
+
+        // Re-applying closes and opens again; switching to the network closes the port.
+        aplicar(configuracao(6, porta.path(), "38400"));
+        QCOMPARE(texto("lblTracer"), QStringLiteral("Tracer: Nidek LT1000/LT1200 (serial)"));
+        QVERIFY(m_janela->portaTimer().isOpen());
+        aplicar(configuracao(1, porta.path(), "38400"));
+        QVERIFY(!m_janela->portaTimer().isOpen());
+        QVERIFY(!m_janela->timerSerial().isActive());
+        QVERIFY(m_janela->servidor().isListening());
+    }
+
+    void portaOcupadaFalhaEmSilencio() {
+        ListedPort porta;
+        if (!porta.ok())
+            QSKIP("listing a pseudo-terminal as a serial port needs a link in /dev (root)");
+        CommPort outroPrograma;
+        QCOMPARE(outroPrograma.Open(porta.path().c_str()), 0);
+        iniciar(nullptr);
+        aplicar(configuracao(3, porta.path(), "9600"));
+        QVERIFY(m_mensagens.isEmpty());
+        QVERIFY(!m_janela->portaTimer().isOpen());
+        QVERIFY(m_janela->timerSerial().isActive());
+        QCOMPARE(texto("lblTracer"), QStringLiteral("Tracer: TopCom (serial)"));
+        outroPrograma.Close();
+        aplicar(configuracao(3, porta.path(), "9600")); // applying again retries the open
+        QVERIFY(m_janela->portaTimer().isOpen());
+    }
+
+    void essilorLeituraEParar() {
+        ListedPort porta;
+        if (!porta.ok())
+            QSKIP("listing a pseudo-terminal as a serial port needs a link in /dev (root)");
+        const std::string arquivo = configuracao(4, porta.path(), "9600");
+        iniciar(&arquivo);
+        QVERIFY(m_mensagens.isEmpty());
+        QCOMPARE(texto("lblTracer"), QStringLiteral("Tracer: Essilor (serial)"));
+        QPushButton* leitura = botao("btnLeituraSerial");
+        QPushButton* parar = botao("btnParar");
+        QVERIFY(visivel("btnLeituraSerial") && leitura->isEnabled());
+        QVERIFY(visivel("btnParar") && !parar->isEnabled());
+        QVERIFY(!m_janela->portaTimer().isOpen());
+        QCOMPARE(m_janela->contextoLeitura().vendor, std::string("ESSILOR"));
+
+        QTest::mouseClick(leitura, Qt::LeftButton);
+        QVERIFY(!leitura->isEnabled());
+        QVERIFY(parar->isEnabled());
+        QVERIFY(m_janela->portaTimer().isOpen());
+        QVERIFY(m_janela->timerSerial().isActive());
+
+        QTest::mouseClick(parar, Qt::LeftButton);
+        QVERIFY(leitura->isEnabled());
+        QVERIFY(!parar->isEnabled());
+        QVERIFY(!m_janela->portaTimer().isOpen());
+        QVERIFY(!m_janela->timerSerial().isActive());
+    }
+
+    void leituraSincronaComErro() {
+        ListedPort porta;
+        if (!porta.ok())
+            QSKIP("listing a pseudo-terminal as a serial port needs a link in /dev (root)");
+        const std::string arquivo = configuracao(0, porta.path(), "9600");
+        iniciar(&arquivo);
+        QCOMPARE(texto("lblTracer"), QStringLiteral("Tracer: NIDEK LT980 (serial)"));
+        QVERIFY(visivel("btnCalibrar") && visivel("btnLeituraSerial") && !visivel("btnParar"));
+        std::string dispositivo;
+        int baud = 0;
+        m_janela->setLeituraSincrona(0,
+                                     [&](struct_tracedata&, const std::string& device, int rate,
+                                         std::string& detail) -> int64_t {
+                                         dispositivo = device;
+                                         baud = rate;
+                                         detail = "Tracer não encontrado.";
+                                         return 40030010010020;
+                                     });
+        QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
+        QCOMPARE(dispositivo, porta.path());
+        QCOMPARE(baud, 9600);
+        QCOMPARE(m_mensagens.size(), 1);
+        QVERIFY(m_mensagens[0].startsWith(QStringLiteral("Houve um problema na leitura (40")));
+        QVERIFY(m_mensagens[0].endsWith(
+            QStringLiteral("):\n\n - Tracer não encontrado.\n\nReinicie o Tracer, efetue uma "
+                           "nova leitura e tente novamente.")));
+        QCOMPARE(m_janela->contextoLeitura().model, std::string()); // emptied by "Leitura"
+    }
+
+    void leituraSincronaSalva() {
+        ListedPort porta;
+        if (!porta.ok())
+            QSKIP("listing a pseudo-terminal as a serial port needs a link in /dev (root)");
+        const std::string arquivo = configuracao(5, porta.path(), "38400", 55555, m_dir->path());
+        iniciar(&arquivo);
+        QCOMPARE(texto("lblTracer"), QStringLiteral("Tracer: Takubomatic"));
+        m_janela->setLeituraSincrona(
+            5, [](struct_tracedata& record, const std::string&, int, std::string&) -> int64_t {
+                clearTraceData(record);
+                std::strcpy(record.job, "00815");
+                record.right.radiusCount = 4;
+                for (int i = 0; i < 4; ++i)
+                    record.right.points[i].radius = 2500;
+                return 0;
+            });
+        QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
+        const QString caminho = QString::fromStdString(m_dir->file("815.krvw"));
+        QVERIFY(fileExists(caminho.toStdString()));
+        QCOMPARE(QGuiApplication::clipboard()->text(), caminho);
+        QCOMPARE(m_mensagens.size(), 1);
+        QVERIFY(m_mensagens[0].startsWith(QStringLiteral("Concluído.")));
+        QVERIFY(!m_janela->findChild<QLabel*>(QStringLiteral("ImageFrame"))
+                     ->pixmap(Qt::ReturnByValue)
+                     .isNull());
+    }
+
+    void numeroDoErroAgrupadoPelaLocalidade() {
+        const QString texto = MensagemErroLeitura(10010, "Porta inexistente.");
+        const QString locale = QLocale::system().name();
+        if (locale == QStringLiteral("pt_BR"))
+            QCOMPARE(texto.left(37), QStringLiteral("Houve um problema na leitura (10.010)"));
+        else if (locale == QStringLiteral("C") || locale == QStringLiteral("en_US"))
+            QCOMPARE(texto.left(37), QStringLiteral("Houve um problema na leitura (10,010)"));
+        else
+            QSKIP("no expectation for this locale");
+    }
+
+    void sairEncerraOLaco() {
+        iniciar(nullptr);
+        QTimer::singleShot(
+            0, this, [this] { m_janela->findChild<QAction*>(QStringLiteral("Sair1"))->trigger(); });
+        QCOMPARE(QApplication::exec(), 0);
+    }
+};
+
+QTEST_MAIN(TestPrincipal)
+#include "test_principal.moc"
