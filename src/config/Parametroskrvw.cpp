@@ -1,0 +1,352 @@
+#include "Parametroskrvw.h"
+
+#include "Fontes.h"
+#include "Mensagem.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QShowEvent>
+#include <QToolButton>
+#include <algorithm>
+
+TformParametrosKRVW* formParametrosKRVW = nullptr;
+
+namespace {
+
+// clang-format off
+const LayoutParametros kLayoutKRVW = {
+    "formParametrosKRVW", 265, 245, 547, 112,
+    174, 249, 169, 34, 238, 210,
+    "NIDEK LT1000/LT1200", true, Edicao::Web,
+};
+// clang-format on
+
+const char* const kMensagemTracer = "Valor de Tracer inválido. Verifique.";
+const char* const kMensagemPortaSerial = "Porta Serial inválida. Verifique.";
+const char* const kMensagemBaudRate = "Baud Rate inválido. Verifique.";
+const char* const kMensagemTcpNumero = "Porta TCP deve ser um número. Verifique.";
+const char* const kMensagemTcpFaixa = "Porta TCP deve ser um número entre 1 e 65535. Verifique.";
+
+// The tracer models, by model number; model 1 (the networked one) is named
+// by each edition.
+constexpr int kModelos = 7;
+constexpr int kModeloRede = 1;
+const char* const kNomesModelos[kModelos] = {"NIDEK LT980",
+                                             nullptr,
+                                             "Huvitz",
+                                             "TopCom",
+                                             "Essilor",
+                                             "Takubomatic FD-80",
+                                             "NIDEK LT1000/LT1200 Serial"};
+
+// The baud rates the serial tracers use, in the order of cbBaudRate.
+constexpr int kBaudRates = 3;
+const PortSlot kTextosBaudRate[kBaudRates] = {"9600", "19200", "38400"};
+
+// TCP ports are 16-bit; 0 means "any port" and cannot be configured.
+constexpr int kPortaTcpMinima = 1;
+constexpr int kPortaTcpMaxima = 65535;
+
+// Fixed places of the layout, the same in both editions.
+constexpr int kTopoBotoes = 4;
+constexpr int kLarguraBotao = 23;
+constexpr int kAlturaBotao = 22;
+constexpr int kAlturaLista = 21; // drop-down lists and edits
+constexpr int kTopoGrupo = 72;
+constexpr int kAlturaGrupo = 109;
+constexpr int kEsquerdaNoGrupo = 72;
+constexpr int kEspacoRotulo = 3; // between an edit and its label on the left
+constexpr int kLadoIcone = 16;
+
+bool modeloSerial(int modelo) {
+    return modelo == 0 || (modelo >= 2 && modelo < kModelos);
+}
+
+QFont fonteNegrito() {
+    QFont font = fonteJanela();
+    font.setBold(true);
+    return font;
+}
+
+// A label sized to its text; `font` null: the parent's font.
+QLabel* criarRotulo(QWidget* parent, const char* nome, const QString& texto, int x, int y,
+                    const QFont* font = nullptr) {
+    auto* label = new QLabel(texto, parent);
+    label->setObjectName(QString::fromLatin1(nome));
+    if (font != nullptr)
+        label->setFont(*font);
+    label->adjustSize();
+    label->move(x, y);
+    return label;
+}
+
+// A label whose right edge lies kEspacoRotulo pixels left of the edit, centred
+// on the edit's height.
+QLabel* criarRotuloAEsquerda(QWidget* parent, const char* nome, const QString& texto,
+                             const QWidget* edit, const QFont* font = nullptr) {
+    QLabel* label = criarRotulo(parent, nome, texto, 0, 0, font);
+    const QRect g = edit->geometry();
+    label->move(g.x() - kEspacoRotulo - label->width(), g.y() + (g.height() - label->height()) / 2);
+    return label;
+}
+
+QComboBox* criarLista(QWidget* parent, const char* nome, int x, int y, int largura) {
+    auto* combo = new QComboBox(parent);
+    combo->setObjectName(QString::fromLatin1(nome));
+    combo->setEditable(false);
+    combo->setGeometry(x, y, largura, kAlturaLista);
+    return combo;
+}
+
+QLineEdit* criarEdicao(QWidget* parent, const char* nome, int x, int y, int largura) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(nome));
+    edit->setGeometry(x, y, largura, kAlturaLista);
+    return edit;
+}
+
+// Starts painting on a clear icon.
+void telaIcone(QPainter& painter, QPixmap& pixmap) {
+    pixmap.fill(Qt::transparent);
+    painter.begin(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+}
+
+// A green check mark.
+QIcon iconeConfirmar() {
+    QPixmap pixmap(kLadoIcone, kLadoIcone);
+    QPainter painter;
+    telaIcone(painter, pixmap);
+    painter.setPen(QPen(QColor(0, 128, 0), 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    const QPointF marca[] = {{3.0, 8.5}, {6.5, 12.0}, {13.0, 4.0}};
+    painter.drawPolyline(marca, 3);
+    painter.end();
+    return QIcon(pixmap);
+}
+
+// A blue arrow that turns back to the left.
+QIcon iconeDesfazer() {
+    QPixmap pixmap(kLadoIcone, kLadoIcone);
+    QPainter painter;
+    telaIcone(painter, pixmap);
+    const QColor azul(0, 64, 160);
+    painter.setPen(QPen(azul, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    QPainterPath volta;
+    volta.moveTo(6.0, 6.0);
+    volta.lineTo(9.0, 6.0);
+    volta.cubicTo(14.5, 6.0, 14.5, 13.0, 9.0, 13.0);
+    volta.lineTo(5.0, 13.0);
+    painter.drawPath(volta);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(azul);
+    const QPointF ponta[] = {{1.5, 6.0}, {6.5, 2.0}, {6.5, 10.0}};
+    painter.drawPolygon(ponta, 3);
+    painter.end();
+    return QIcon(pixmap);
+}
+
+QToolButton* criarBotao(QWidget* parent, const char* nome, const QString& dica, const QIcon& icone,
+                        int x) {
+    auto* button = new QToolButton(parent);
+    button->setObjectName(QString::fromLatin1(nome));
+    button->setAutoRaise(true); // flat until the mouse is over it
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setToolTip(dica);
+    button->setIcon(icone);
+    button->setIconSize(QSize(kLadoIcone, kLadoIcone));
+    button->setGeometry(x, kTopoBotoes, kLarguraBotao, kAlturaBotao);
+    return button;
+}
+
+} // namespace
+
+TformParametrosBase::TformParametrosBase(const LayoutParametros& layout, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      m_layout(layout), m_caminhoIni(CaminhoIni()) {
+    setObjectName(QString::fromLatin1(m_layout.nome));
+    setWindowTitle(QStringLiteral("Parâmetros"));
+    setFont(fonteJanela());
+    setFixedSize(m_layout.largura, m_layout.altura);
+    move(m_layout.esquerda, m_layout.topo);
+    criarControles();
+    definirOrdemTab();
+}
+
+void TformParametrosBase::criarControles() {
+    const QFont negrito = fonteNegrito();
+    lblTracer = criarRotulo(this, "lblTracer", QStringLiteral("Dispositivos:"), 8, 43, &negrito);
+    cbTracer = criarLista(this, "cbTracer", 83, 39, m_layout.larguraTracer);
+    for (int i = 0; i < kModelos; ++i)
+        cbTracer->addItem(
+            QString::fromUtf8(i == kModeloRede ? m_layout.modeloRede : kNomesModelos[i]));
+    cbTracer->setCurrentIndex(-1);
+    btnConfirmar = criarBotao(this, "btnConfirmar", QStringLiteral("Confirmar"), iconeConfirmar(),
+                              m_layout.esquerdaConfirmar);
+    btnCancelar = criarBotao(this, "btnCancelar", QStringLiteral("Desfazer alterações"),
+                             iconeDesfazer(), m_layout.esquerdaCancelar);
+    criarGrupo();
+    if (m_layout.caminhoEMensagem) {
+        editCaminho = criarEdicao(this, "editCaminho", 63, 191, 194);
+        lblCaminho = criarRotuloAEsquerda(this, "lblCaminho", QStringLiteral("Caminho:"),
+                                          editCaminho, &negrito);
+        checkMsgSucesso = new QCheckBox(QStringLiteral("Não exibir mensagem de sucesso"), this);
+        checkMsgSucesso->setObjectName(QStringLiteral("checkMsgSucesso"));
+        checkMsgSucesso->setFont(negrito);
+        // 213 pixels wide as designed, wider where the system's font would cut the text.
+        checkMsgSucesso->setGeometry(25, 222, std::max(213, checkMsgSucesso->sizeHint().width()),
+                                     16);
+    }
+    connect(cbTracer, &QComboBox::currentIndexChanged, this, &TformParametrosBase::cbTracerChange);
+    connect(btnConfirmar, &QToolButton::clicked, this, &TformParametrosBase::btnConfirmarClick);
+    connect(btnCancelar, &QToolButton::clicked, this, &TformParametrosBase::btnCancelarClick);
+}
+
+// The port controls use the group's bold font, except the text typed into
+// the TCP edit.
+void TformParametrosBase::criarGrupo() {
+    GroupBox1 = new QGroupBox(QStringLiteral("Portas"), this);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setFont(fonteNegrito());
+    GroupBox1->setGeometry(8, kTopoGrupo, m_layout.larguraGrupo, kAlturaGrupo);
+    editPortaTCP =
+        criarEdicao(GroupBox1, "editPortaTCP", kEsquerdaNoGrupo, 25, m_layout.larguraNoGrupo);
+    // The weight must be set explicitly, or the edit inherits the group's bold.
+    QFont regular = fonteJanela();
+    regular.setBold(false);
+    editPortaTCP->setFont(regular);
+    lblPortaTCP =
+        criarRotuloAEsquerda(GroupBox1, "lblPortaTCP", QStringLiteral("TCP:"), editPortaTCP);
+    lblPorta = criarRotulo(GroupBox1, "lblPorta", QStringLiteral("Serial:"),
+                           m_layout.esquerdaLblPorta, 56);
+    cbPortaSerial =
+        criarLista(GroupBox1, "cbPortaSerial", kEsquerdaNoGrupo, 52, m_layout.larguraNoGrupo);
+    lblBaudRate = criarRotulo(GroupBox1, "lblBaudRate", QStringLiteral("Baud Rate:"), 6, 82);
+    cbBaudRate = criarLista(GroupBox1, "cbBaudRate", kEsquerdaNoGrupo, 78, m_layout.larguraNoGrupo);
+    for (const PortSlot& baud : kTextosBaudRate)
+        cbBaudRate->addItem(QString::fromLatin1(baud));
+    cbBaudRate->setCurrentIndex(-1);
+}
+
+// cbTracer, the group (TCP, serial port, baud rate), the path, the check box;
+// the flat buttons take no focus.
+void TformParametrosBase::definirOrdemTab() {
+    setTabOrder(cbTracer, editPortaTCP);
+    setTabOrder(editPortaTCP, cbPortaSerial);
+    setTabOrder(cbPortaSerial, cbBaudRate);
+    if (editCaminho != nullptr) {
+        setTabOrder(cbBaudRate, editCaminho);
+        setTabOrder(editCaminho, checkMsgSucesso);
+    }
+}
+
+void TformParametrosBase::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // Only when the program shows the dialog, not when the desktop restores it.
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TformParametrosBase::listarPortas() {
+    int count = 0;
+    if (!ListSerialPorts(m_portas, count))
+        count = 0;
+    m_numeroPortas = std::clamp(count, 0, kPortListSlots);
+}
+
+void TformParametrosBase::FormShow() {
+    listarPortas();
+    cbPortaSerial->clear();
+    for (int i = 0; i < m_numeroPortas; ++i)
+        cbPortaSerial->addItem(QString::fromUtf8(m_portas[i]));
+    // A missing or invalid file is replaced by the defaults, with its messages.
+    LerParametros(m_parametros, m_caminhoIni, userInterface(), m_layout.edicao);
+    btnCancelarClick();
+}
+
+void TformParametrosBase::btnCancelarClick() {
+    const int modelo = m_parametros.modeloTracer;
+    cbTracer->setCurrentIndex(modelo >= 0 && modelo < kModelos ? modelo : -1);
+    editPortaTCP->setText(m_parametros.portaTcp == 0 ? QString()
+                                                     : QString::number(m_parametros.portaTcp));
+    // The port may have gone away since the show; the items stay as listed then.
+    listarPortas();
+    const int porta = FindInList(m_parametros.portaSerial.c_str(), m_portas, m_numeroPortas);
+    cbPortaSerial->setCurrentIndex(porta >= 0 && porta < cbPortaSerial->count() ? porta : -1);
+    const int baud = FindInList(m_parametros.baudRate.c_str(), kTextosBaudRate, kBaudRates);
+    cbBaudRate->setCurrentIndex(baud >= 0 && baud < kBaudRates ? baud : -1);
+    if (editCaminho != nullptr)
+        editCaminho->setText(QString::fromStdString(m_parametros.caminhoLeitura));
+    if (checkMsgSucesso != nullptr)
+        checkMsgSucesso->setChecked(m_parametros.noMsg);
+    cbTracerChange();
+}
+
+void TformParametrosBase::cbTracerChange() {
+    const int modelo = cbTracer->currentIndex();
+    const bool serial = modeloSerial(modelo);
+    cbPortaSerial->setEnabled(serial);
+    cbBaudRate->setEnabled(serial);
+    editPortaTCP->setEnabled(modelo == kModeloRede);
+    lblPortaTCP->setEnabled(modelo == kModeloRede); // the edit's label goes with it
+}
+
+bool TformParametrosBase::confirmarSerial() {
+    if (cbPortaSerial->currentIndex() < 0) {
+        MostrarMensagem(QString::fromUtf8(kMensagemPortaSerial));
+        return false;
+    }
+    m_parametros.portaSerial = cbPortaSerial->currentText().toStdString();
+    if (cbBaudRate->currentIndex() < 0) {
+        MostrarMensagem(QString::fromUtf8(kMensagemBaudRate));
+        return false;
+    }
+    m_parametros.baudRate = cbBaudRate->currentText().toStdString();
+    return true;
+}
+
+bool TformParametrosBase::confirmarTcp() {
+    int porta = 0;
+    if (!parseConfigInteger(editPortaTCP->text().toStdString(), porta)) {
+        MostrarMensagem(QString::fromUtf8(kMensagemTcpNumero));
+        return false;
+    }
+    if (porta < kPortaTcpMinima || porta > kPortaTcpMaxima) {
+        MostrarMensagem(QString::fromUtf8(kMensagemTcpFaixa));
+        return false;
+    }
+    m_parametros.portaTcp = porta;
+    return true;
+}
+
+// Each field passes into the working copy as soon as its check passes, so a
+// later failure leaves the earlier fields changed in the copy (not the file).
+void TformParametrosBase::btnConfirmarClick() {
+    const int modelo = cbTracer->currentIndex();
+    if (modelo < 0) {
+        MostrarMensagem(QString::fromUtf8(kMensagemTracer));
+        return;
+    }
+    m_parametros.modeloTracer = modelo;
+    if (modeloSerial(modelo) && !confirmarSerial())
+        return;
+    if (modelo == kModeloRede && !confirmarTcp())
+        return;
+    if (editCaminho != nullptr)
+        m_parametros.caminhoLeitura = editCaminho->text().toStdString();
+    if (checkMsgSucesso != nullptr)
+        m_parametros.noMsg = checkMsgSucesso->isChecked();
+    // A write failure has shown its message; the dialog closes all the same.
+    GravarParametros(m_parametros, m_caminhoIni, userInterface(), m_layout.edicao);
+    accept();
+}
+
+TformParametrosKRVW::TformParametrosKRVW(QWidget* parent)
+    : TformParametrosBase(kLayoutKRVW, parent) {}
