@@ -1,0 +1,146 @@
+// Grabs the main window and the dialogs to PNG files (for the documentation)
+// and checks their controls' geometry against the designed layout.
+//   krvw-grab OUTDIR [LABELFILE]
+// LABELFILE, a VCA label text, gives the frame shown in the main window.
+// Exit status 1 when a control is missing or out of place.
+#include "Frameimage.h"
+#include "Labelparser.h"
+#include "Parametroskrvw.h"
+#include "Principal.h"
+#include "Sobrekrvw.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+namespace {
+
+struct Placement {
+    const char* name;
+    int x, y, width, height; // width/height -1: not fixed by the layout
+};
+
+// clang-format off
+const Placement kPrincipal[] = {
+    {"ImageFrame", 10, 56, 512, 256},   {"btnLeituraSerial", 452, 21, 75, 25},
+    {"btnCalibrar", 293, 21, 75, 25},   {"Bevel1", 6, 52, 521, 264},
+    {"lblImagemDoAro", 10, 37, -1, -1}, {"lblRotuloPorta", 448, 4, -1, -1},
+    {"lblPorta", 490, 4, -1, -1},       {"Bevel2", -3, -11, 535, 13},
+    {"lblTracer", 8, 4, -1, -1},        {"btnParar", 372, 21, 75, 25},
+};
+const Placement kParametros[] = {
+    {"lblTracer", 8, 43, -1, -1},         {"cbTracer", 83, 39, 174, -1},
+    {"btnConfirmar", 238, 4, 23, 22},     {"btnCancelar", 210, 4, 23, 22},
+    {"GroupBox1", 8, 72, 249, 109},       {"editPortaTCP", 72, 25, 169, -1},
+    {"lblPorta", 34, 56, -1, -1},         {"cbPortaSerial", 72, 52, 169, -1},
+    {"lblBaudRate", 6, 82, -1, -1},       {"cbBaudRate", 72, 78, 169, -1},
+    {"editCaminho", 63, 191, 194, -1},    {"checkMsgSucesso", 25, 222, -1, 16},
+};
+const Placement kSobre[] = {
+    {"Bevel1", 4, 4, 108, 66}, {"Image1", 8, 8, 100, 58}, {"Label1", 119, 11, -1, -1},
+    {"Label3", 176, 28, -1, -1}, {"Label2", 155, 50, -1, -1},
+};
+// clang-format on
+
+int g_faults = 0;
+
+void fault(const QString& text) {
+    std::fprintf(stderr, "krvw-grab: %s\n", qPrintable(text));
+    ++g_faults;
+}
+
+template <size_t N>
+void check(const QString& window, QWidget* root, QSize client, const Placement (&table)[N]) {
+    if (root->size() != client)
+        fault(QStringLiteral("%1: client area %2 x %3, expected %4 x %5")
+                  .arg(window)
+                  .arg(root->width())
+                  .arg(root->height())
+                  .arg(client.width())
+                  .arg(client.height()));
+    for (const Placement& p : table) {
+        auto* widget = root->findChild<QWidget*>(QString::fromLatin1(p.name));
+        if (widget == nullptr) {
+            fault(QStringLiteral("%1: no control %2").arg(window, QString::fromLatin1(p.name)));
+            continue;
+        }
+        const QRect g = widget->geometry();
+        if (g.x() != p.x || g.y() != p.y || (p.width >= 0 && g.width() != p.width) ||
+            (p.height >= 0 && g.height() != p.height))
+            fault(QStringLiteral("%1: %2 at %3,%4 %5 x %6, expected %7,%8 %9 x %10")
+                      .arg(window, QString::fromLatin1(p.name))
+                      .arg(g.x())
+                      .arg(g.y())
+                      .arg(g.width())
+                      .arg(g.height())
+                      .arg(p.x)
+                      .arg(p.y)
+                      .arg(p.width)
+                      .arg(p.height));
+    }
+}
+
+void save(QWidget* widget, const QString& path) {
+    if (!widget->grab().save(path, "PNG"))
+        fault(QStringLiteral("cannot write %1").arg(path));
+}
+
+void showFrame(TformPrincipal& window, const char* labelFile) {
+    std::ifstream in(labelFile, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto record = std::make_unique<struct_tracedata>();
+    parseTraceLabels(*record, text.c_str());
+    computeGeometry(*record);
+    auto bmp = std::make_unique<unsigned char[]>(kFrameImageCapacity);
+    int size = 0;
+    if (renderFrameImage(*record, bmp.get(), size) == 0)
+        window.mostrarImagem(bmp.get(), size);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: krvw-grab OUTDIR [LABELFILE]\n");
+        return 2;
+    }
+    QApplication app(argc, argv);
+    setMessageFunctionForTesting(
+        [](const QString& text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(out);
+    // A configuration of its own: the default one, written on first show.
+    QTemporaryDir settings;
+    QDir(settings.path()).mkdir(QStringLiteral("ini"));
+    const std::string ini = (settings.path() + QStringLiteral("/ini/krvw.ini")).toStdString();
+
+    TformPrincipal principal;
+    principal.setCaminhoIni(ini);
+    TformParametrosKRVW parametros(&principal);
+    parametros.setCaminhoIni(ini);
+    TformSobreKRVW sobre(&principal);
+    principal.show();
+    QTimer::singleShot(100, &app, [&] {
+        if (argc > 2)
+            showFrame(principal, argv[2]);
+        check(QStringLiteral("main window"), principal.centralWidget(), QSize(531, 322),
+              kPrincipal);
+        save(&principal, out + QStringLiteral("/principal.png"));
+        parametros.show();
+        check(QStringLiteral("parameters"), &parametros, QSize(265, 245), kParametros);
+        save(&parametros, out + QStringLiteral("/parametros.png"));
+        parametros.hide();
+        sobre.show();
+        check(QStringLiteral("about"), &sobre, QSize(311, 74), kSobre);
+        save(&sobre, out + QStringLiteral("/sobre.png"));
+        QApplication::exit(g_faults == 0 ? 0 : 1);
+    });
+    return QApplication::exec();
+}
