@@ -8,7 +8,7 @@ JOBS        ?= $(shell nproc)
 # Debian packages the project needs to build, test and run.
 PACKAGES := build-essential cmake ninja-build pkg-config clang clang-format \
             libgtest-dev libgmock-dev libbenchmark-dev libssl-dev locales \
-            qt6-base-dev
+            qt6-base-dev qt6-qpa-plugins fonts-liberation
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -34,7 +34,7 @@ build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	./$(BUILD)/bin/krvw-tool --help
+	tools/run-krvw.sh $(BUILD)/bin/krvw
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -49,6 +49,7 @@ bench: deps
 	cmake -S . -B $(BUILD_BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKRVW_TESTS=OFF -DKRVW_BENCH=ON
 	cmake --build $(BUILD_BENCH) -j $(JOBS)
 	./$(BUILD_BENCH)/bin/krvw-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+	bench/startup.sh $(BUILD_BENCH)/bin/krvw
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
