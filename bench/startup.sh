@@ -34,3 +34,30 @@ sleep 20
 after=$(cpu)
 awk -v d=$((after - before)) -v t="$ticks" 'BEGIN { printf "idle CPU over 20 s: %.3f %% of a core\n", 100 * d / t / 20 }'
 grep VmRSS "/proc/$pid/status" | awk '{printf "resident memory: %.1f MB\n", $2 / 1024}'
+
+# The same idle measure with the 500 ms serial timer running (a Huvitz tracer
+# on a pseudo-terminal linked under /dev, which needs root and python3).
+if [ "$(id -u)" = 0 ] && command -v python3 > /dev/null; then
+    kill "$pid" 2> /dev/null || true
+    wait "$pid" 2> /dev/null || true
+    link=/dev/ttyKRVWBENCH$$
+    python3 -c 'import os, sys, time
+m, s = os.openpty()
+os.symlink(os.ttyname(s), sys.argv[1])
+try:
+    time.sleep(60)
+finally:
+    os.unlink(sys.argv[1])' "$link" &
+    holder=$!
+    sleep 0.5
+    printf 'MODELOTRACER=2\r\nPORTATCP=55555\r\nPORTASERIAL=%s\r\nBAUDRATE=9600\r\nCAMINHOLEITURA=\r\nNOMSG=0\r\n' \
+        "$link" > "$work/ini/krvw.ini"
+    "$work/krvw" &
+    pid=$!
+    sleep 2
+    before=$(cpu)
+    sleep 20
+    after=$(cpu)
+    awk -v d=$((after - before)) -v t="$ticks" 'BEGIN { printf "idle CPU with the serial timer, over 20 s: %.3f %% of a core\n", 100 * d / t / 20 }'
+    kill "$holder" 2> /dev/null || true
+fi

@@ -3,16 +3,19 @@
 #include "Principal.h"
 
 #include "Calibration.h"
+#include "Parametroskrvw.h"
 #include "testsupport.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest>
 
 #include <pty.h>
@@ -349,6 +352,37 @@ private slots:
             QCOMPARE(texto.left(37), QStringLiteral("Houve um problema na leitura (10,010)"));
         else
             QSKIP("no expectation for this locale");
+    }
+
+    void parametrosConfirmadosSaoAplicados() {
+        iniciar(nullptr);
+        TformParametrosKRVW dialogo(m_janela.get());
+        formParametrosKRVW = &dialogo;
+        const quint16 porta = portaLivre();
+        // The user types another TCP port and confirms.
+        QTimer::singleShot(0, this, [porta] {
+            QWidget* modal = QApplication::activeModalWidget();
+            QVERIFY(modal != nullptr);
+            auto* tcp = modal->findChild<QLineEdit*>(QStringLiteral("editPortaTCP"));
+            tcp->setText(QString::number(porta));
+            modal->findChild<QToolButton*>(QStringLiteral("btnConfirmar"))->click();
+        });
+        m_janela->findChild<QAction*>(QStringLiteral("Parametros1"))->trigger();
+        formParametrosKRVW = nullptr;
+        QVERIFY(m_mensagens.isEmpty());
+        QCOMPARE(m_janela->configuracao().portaTcp, int(porta));
+        QCOMPARE(m_janela->servidor().serverPort(), porta);
+        QCOMPARE(texto("lblPorta"), QString::number(porta));
+        QVERIFY(readFileBytes(ini()).find("PORTATCP=" + std::to_string(porta) + "\r\n") !=
+                std::string::npos);
+
+        // Closing the dialog without confirming changes nothing.
+        TformParametrosKRVW outro(m_janela.get());
+        formParametrosKRVW = &outro;
+        QTimer::singleShot(0, this, [] { QApplication::activeModalWidget()->close(); });
+        m_janela->findChild<QAction*>(QStringLiteral("Parametros1"))->trigger();
+        formParametrosKRVW = nullptr;
+        QCOMPARE(m_janela->servidor().serverPort(), porta);
     }
 
     void sairEncerraOLaco() {
