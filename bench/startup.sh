@@ -60,4 +60,5 @@ finally:
     after=$(cpu)
     awk -v d=$((after - before)) -v t="$ticks" 'BEGIN { printf "idle CPU with the serial timer, over 20 s: %.3f %% of a core\n", 100 * d / t / 20 }'
     kill "$holder" 2> /dev/null || true
+    rm -f "$link" # SIGTERM skips the holder's own clean-up
 fi

@@ -4,6 +4,7 @@
 
 #include "Calibration.h"
 #include "Parametroskrvw.h"
+#include "ptypair.h"
 #include "testsupport.h"
 
 #include <QAction>
@@ -18,41 +19,10 @@
 #include <QToolButton>
 #include <QtTest>
 
-#include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-// A pseudo-terminal the program lists as a serial port: a link under /dev
-// (which needs root), removed again at the end.
-class ListedPort {
-public:
-    ListedPort() {
-        char name[256];
-        if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0)
-            return;
-        m_link = "/dev/ttyKRVWMAIN" + std::to_string(getpid());
-        unlink(m_link.c_str());
-        if (symlink(name, m_link.c_str()) != 0)
-            m_link.clear();
-    }
-    ~ListedPort() {
-        if (!m_link.empty())
-            unlink(m_link.c_str());
-        if (m_master >= 0)
-            close(m_master);
-        if (m_slave >= 0)
-            close(m_slave);
-    }
-    bool ok() const { return !m_link.empty(); }
-    const std::string& path() const { return m_link; }
-
-private:
-    int m_master = -1;
-    int m_slave = -1;
-    std::string m_link;
-};
 
 std::string configuracao(int modelo, const std::string& porta, const std::string& baud,
                          int tcp = 55555, const std::string& caminho = "") {
@@ -195,7 +165,7 @@ private slots:
     }
 
     void baudRateInvalida() {
-        ListedPort porta;
+        ListedPort porta("ttyKRVWMAIN");
         if (!porta.ok())
             QSKIP("listing a pseudo-terminal as a serial port needs a link in /dev (root)");
         iniciar(nullptr);
@@ -219,7 +189,7 @@ private slots:
     }
 
     void modelosSeriaisAbremAPorta() {
-        ListedPort porta;
+        ListedPort porta("ttyKRVWMAIN");
         if (!porta.ok())
             QSKIP("listing a pseudo-terminal as a serial port needs a link in /dev (root)");
         iniciar(nullptr);
@@ -243,7 +213,7 @@ private slots:
     }
 
     void portaOcupadaFalhaEmSilencio() {
-        ListedPort porta;
+        ListedPort porta("ttyKRVWMAIN");
         if (!porta.ok())
             QSKIP("listing a pseudo-terminal as a serial port needs a link in /dev (root)");
         CommPort outroPrograma;
@@ -260,7 +230,7 @@ private slots:
     }
 
     void essilorLeituraEParar() {
-        ListedPort porta;
+        ListedPort porta("ttyKRVWMAIN");
         if (!porta.ok())
             QSKIP("listing a pseudo-terminal as a serial port needs a link in /dev (root)");
         const std::string arquivo = configuracao(4, porta.path(), "9600");
@@ -288,7 +258,7 @@ private slots:
     }
 
     void leituraSincronaComErro() {
-        ListedPort porta;
+        ListedPort porta("ttyKRVWMAIN");
         if (!porta.ok())
             QSKIP("listing a pseudo-terminal as a serial port needs a link in /dev (root)");
         const std::string arquivo = configuracao(0, porta.path(), "9600");
@@ -317,7 +287,7 @@ private slots:
     }
 
     void leituraSincronaSalva() {
-        ListedPort porta;
+        ListedPort porta("ttyKRVWMAIN");
         if (!porta.ok())
             QSKIP("listing a pseudo-terminal as a serial port needs a link in /dev (root)");
         const std::string arquivo = configuracao(5, porta.path(), "38400", 55555, m_dir->path());

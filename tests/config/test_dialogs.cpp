@@ -7,6 +7,7 @@
 #include "Sobrekrvw.h"
 
 #include "Mensagem.h"
+#include "ptypair.h"
 #include "testsupport.h"
 
 #include <QCheckBox>
@@ -39,45 +40,6 @@ const char* const kNaoGravado =
 
 // A port name no system has.
 const char* const kPortaAusente = "/dev/ttyKRVWAUSENTE";
-
-// A pseudo-terminal the program lists as a serial port: a link directly under
-// /dev (which needs root), removed again when the test ends, passed or not.
-class ListedPort {
-public:
-    ListedPort() {
-        if (geteuid() != 0)
-            return;
-        m_master = posix_openpt(O_RDWR | O_NOCTTY);
-        char name[256];
-        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0 ||
-            ptsname_r(m_master, name, sizeof name) != 0)
-            return;
-        m_slave = open(name, O_RDWR | O_NOCTTY);
-        if (m_slave < 0)
-            return;
-        m_link = "/dev/ttyKRVWTEST" + std::to_string(getpid());
-        unlink(m_link.c_str());
-        if (symlink(name, m_link.c_str()) != 0)
-            m_link.clear();
-    }
-    ~ListedPort() {
-        if (!m_link.empty())
-            unlink(m_link.c_str());
-        if (m_master >= 0)
-            close(m_master);
-        if (m_slave >= 0)
-            close(m_slave);
-    }
-    ListedPort(const ListedPort&) = delete;
-    ListedPort& operator=(const ListedPort&) = delete;
-    bool ok() const { return !m_link.empty(); }
-    const std::string& path() const { return m_link; }
-
-private:
-    int m_master = -1;
-    int m_slave = -1;
-    std::string m_link;
-};
 
 #define REQUIRE_LISTED_PORT(port)                                                                  \
     if (!(port).ok())                                                                              \

@@ -136,3 +136,17 @@ void FakeClock::sleep(uint32_t ms) {
     if (onSleep)
         onSleep(sleeps);
 }
+
+ListedPort::ListedPort(const char* stem) {
+    if (!m_terminal.ok())
+        return;
+    const std::string link = "/dev/" + std::string(stem) + std::to_string(getpid());
+    unlink(link.c_str());
+    if (symlink(m_terminal.slavePath().c_str(), link.c_str()) == 0)
+        m_link = link;
+}
+
+ListedPort::~ListedPort() {
+    if (!m_link.empty())
+        unlink(m_link.c_str());
+}

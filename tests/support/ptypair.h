@@ -68,3 +68,22 @@ public:
     ClockInstalled(const ClockInstalled&) = delete;
     ClockInstalled& operator=(const ClockInstalled&) = delete;
 };
+
+// A pseudo-terminal the program lists as a serial port: a link directly under
+// /dev to its slave (which needs root), removed again when the object goes,
+// whether the test passed or not. ok() is false where no link could be made.
+class ListedPort {
+public:
+    explicit ListedPort(const char* stem = "ttyKRVWTEST");
+    ~ListedPort();
+    ListedPort(const ListedPort&) = delete;
+    ListedPort& operator=(const ListedPort&) = delete;
+
+    bool ok() const { return !m_link.empty(); }
+    const std::string& path() const { return m_link; }
+    PseudoTerminal& terminal() { return m_terminal; }
+
+private:
+    PseudoTerminal m_terminal;
+    std::string m_link;
+};
