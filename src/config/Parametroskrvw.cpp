@@ -277,9 +277,15 @@ void TformParametrosBase::btnCancelarClick() {
     editPortaTCP->setText(m_parametros.portaTcp == 0 ? QString()
                                                      : QString::number(m_parametros.portaTcp));
     // The port may have gone away since the show; the items stay as listed then.
+    // Ports may also have come or gone before it in the list, so the item is
+    // found by its name: the index in the fresh list could name another port.
     listarPortas();
-    const int porta = FindInList(m_parametros.portaSerial.c_str(), m_portas, m_numeroPortas);
-    cbPortaSerial->setCurrentIndex(porta >= 0 && porta < cbPortaSerial->count() ? porta : -1);
+    const bool listada =
+        FindInList(m_parametros.portaSerial.c_str(), m_portas, m_numeroPortas) >= 0;
+    cbPortaSerial->setCurrentIndex(
+        listada ? cbPortaSerial->findText(QString::fromUtf8(m_parametros.portaSerial.c_str()),
+                                          Qt::MatchExactly | Qt::MatchCaseSensitive)
+                : -1);
     const int baud = FindInList(m_parametros.baudRate.c_str(), kTextosBaudRate, kBaudRates);
     cbBaudRate->setCurrentIndex(baud >= 0 && baud < kBaudRates ? baud : -1);
     if (editCaminho != nullptr)

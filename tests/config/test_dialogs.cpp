@@ -135,6 +135,7 @@ private slots:
     void portaTcp();
     void portaNaoListadaPedePorta();
     void portaListadaEBaudRate();
+    void portaNovaAntesDaConfiguradaNaoMudaAEscolha();
     void modeloSerialMantemPortaTcp();
     void modeloRedeMantemPortaSerial();
     void falhaDeixaCamposNaCopia();
@@ -288,6 +289,24 @@ void TestDialogos::portaNaoListadaPedePorta() {
     QCOMPARE(m_mensagens, QStringList{QString::fromUtf8(kPortaSerialInvalida)});
     QVERIFY(dialogo.isVisible());
     QCOMPARE(lido(), arquivo);
+}
+
+// "Cancelar" lists the ports again: one that appeared since the show and sorts
+// before the configured port must not move the choice onto another port.
+void TestDialogos::portaNovaAntesDaConfiguradaNaoMudaAEscolha() {
+    ListedPort configurada("ttyKRVWTESTB");
+    REQUIRE_LISTED_PORT(configurada);
+    gravar(arquivoWeb(2, 4321, configurada.path(), "9600", "/antes"));
+    TformParametrosKRVW dialogo;
+    Controles c(dialogo);
+    QVERIFY(c.web());
+    exibir(dialogo);
+    const QString nome = QString::fromStdString(configurada.path());
+    QCOMPARE(c.porta->currentText(), nome);
+    ListedPort nova("ttyKRVWTESTA");
+    QVERIFY(nova.ok());
+    c.cancelar->click();
+    QCOMPARE(c.porta->currentText(), nome);
 }
 
 void TestDialogos::portaListadaEBaudRate() {
