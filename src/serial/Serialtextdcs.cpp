@@ -1,0 +1,321 @@
+#include "Serialtextdcs.h"
+
+#include "Checksum.h"
+#include "Clock.h"
+#include "Funcoesgerais.h"
+#include "Labelparser.h"
+#include "Serial.h"
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// The trace formats the system accepts, in order of preference. A chosen entry
+// is sent back to the tracer unchanged.
+constexpr const char* kTraceFormatTable[] = {
+    "1;1000;E;B", "1;1440;E;B", "1;800;E;B", "1;512;E;B", "1;500;E;B", "1;400;E;B",
+};
+
+// Received bytes between timer ticks; a record may take several ticks to come in.
+// The bytes are an array of their own, apart from the positions, so that a write
+// past their end could never pass for a change of the positions.
+struct DcsReceiveBuffer {
+    unsigned char* bytes;
+    int32_t readPos = 0;      // first byte not yet consumed
+    int32_t fill = 0;         // valid bytes
+    uint32_t lastReceipt = 0; // tick count of the last read that delivered bytes; 0 = none
+};
+
+unsigned char g_receiveBytes[kDcsBufferSize];
+DcsReceiveBuffer g_receive{g_receiveBytes};
+// One record's text between FS and GS; a record is at most `fill` bytes long.
+char g_recordText[kDcsBufferSize + 1];
+
+// The labels of one record that decide the reply.
+struct DcsLabels {
+    char req[kDcsValueSize];
+    char ans[kDcsValueSize];
+    char job[kDcsValueSize];
+    char model[kDcsValueSize];
+    char traceOffers[kDcsMaxOffers][kDcsOfferSize];
+    int traceOfferCount;
+    char zOffers[kDcsMaxOffers][kDcsOfferSize];
+    int zOfferCount;
+};
+
+// Copies `source` into `destination` of `size` characters, cutting what does not fit.
+void copyCut(char* destination, int size, const char* source) {
+    const size_t length = strnlen(source, static_cast<size_t>(size - 1));
+    std::memcpy(destination, source, length);
+    destination[length] = '\0';
+}
+
+void firstValue(const LineField& lines, const char* label, char* out) {
+    const int i = lines.find(label);
+    copyCut(out, kDcsValueSize, i >= 0 ? lines.value(i) : "");
+}
+
+int allOffers(const LineField& lines, const char* label, char offers[][kDcsOfferSize]) {
+    int indexes[kDcsMaxOffers];
+    const int found = lines.findAll(label, indexes, kDcsMaxOffers);
+    for (int k = 0; k < found; ++k)
+        copyCut(offers[k], kDcsOfferSize, lines.value(indexes[k]));
+    return found;
+}
+
+void readLabels(const LineField& lines, DcsLabels& labels) {
+    firstValue(lines, "REQ", labels.req);
+    firstValue(lines, "ANS", labels.ans);
+    firstValue(lines, "JOB", labels.job);
+    firstValue(lines, "MODEL", labels.model);
+    labels.traceOfferCount = allOffers(lines, "TRCFMT", labels.traceOffers);
+    labels.zOfferCount = allOffers(lines, "ZFMT", labels.zOffers);
+}
+
+bool is(const char* value, const char* text) {
+    return std::strcmp(value, text) == 0;
+}
+
+// An offer equals a table entry as a whole text; it need not be terminated.
+bool offerEquals(const char* offer, const char* entry) {
+    const size_t length = strnlen(offer, kDcsOfferSize);
+    return length == std::strlen(entry) && std::memcmp(offer, entry, length) == 0;
+}
+
+bool anyOfferEquals(const char offers[][kDcsOfferSize], int count, const char* entry) {
+    for (int k = 0; k < count; ++k)
+        if (offerEquals(offers[k], entry))
+            return true;
+    return false;
+}
+
+int limitedCount(int count) {
+    return std::clamp(count, 0, kDcsMaxOffers);
+}
+
+// The label lines of one reply, each ended by CR LF, then RS. Never longer than
+// its buffer: the longest reply (five lines of at most 99 characters) is far shorter.
+class ReplyText {
+public:
+    void line(const char* label, const char* value = "") {
+        append(label);
+        append(value);
+        append("\r\n");
+    }
+    const char* finish() {
+        const char end[] = {static_cast<char>(kDcsRs), '\0'};
+        append(end);
+        return m_text;
+    }
+
+private:
+    void append(const char* text) {
+        const size_t room = sizeof m_text - 1 - m_length;
+        const size_t n = std::min(std::strlen(text), room);
+        std::memcpy(m_text + m_length, text, n);
+        m_length += n;
+        m_text[m_length] = '\0';
+    }
+    char m_text[kDcsMessageSize] = {};
+    size_t m_length = 0;
+};
+
+void replyStatus(CommPort& port, const char* answer, const char* status, const char* job) {
+    ReplyText reply;
+    reply.line("ANS=", answer);
+    reply.line("STATUS=", status);
+    if (job[0] != '\0')
+        reply.line("JOB=", job);
+    SendDcsRecord(port, reply.finish());
+}
+
+void negotiateFormats(CommPort& port, const DcsLabels& labels) {
+    const char* word = is(labels.ans, "INI") ? "INI" : labels.req;
+    if (labels.traceOfferCount == 0) {
+        replyStatus(port, word, "18", "");
+        return;
+    }
+    std::string traceFormat;
+    std::string zFormat;
+    if (ChooseTraceFormat(labels.traceOffers, labels.traceOfferCount, labels.zOffers,
+                          labels.zOfferCount, traceFormat, zFormat) != 0) {
+        replyStatus(port, word, "17", "");
+        return;
+    }
+    ReplyText reply;
+    reply.line("ANS=", word);
+    reply.line("STATUS=0");
+    reply.line("DEF=;1234");
+    reply.line("TRCFMT=", traceFormat.c_str());
+    if (labels.zOfferCount > 0)
+        reply.line("ZFMT=", zFormat.c_str());
+    SendDcsRecord(port, reply.finish());
+}
+
+// The replies that need no tracing; false when none of them applies.
+bool answerRequest(CommPort& port, const DcsLabels& labels) {
+    if (is(labels.req, "INI")) {
+        replyStatus(port, "INI", "0", "");
+    } else if (is(labels.req, "1") && labels.traceOfferCount == 1 && labels.zOfferCount == 1) {
+        ReplyText reply;
+        reply.line("ANS=1");
+        reply.line("JOB=", labels.job); // also when empty
+        reply.line("STATUS=0");
+        reply.line("TRCFMT=1;1000;E;B");
+        reply.line("ZFMT=1;1000;E;B");
+        SendDcsRecord(port, reply.finish());
+    } else if (is(labels.req, "1234") || is(labels.req, "1212")) {
+        replyStatus(port, labels.req, "0", labels.job);
+    } else if (is(labels.req, "DNL")) {
+        replyStatus(port, "DNL", "5", "");
+    } else if (is(labels.ans, "INI") || is(labels.req, "TRC")) {
+        negotiateFormats(port, labels);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool carriesTracing(const DcsLabels& labels) {
+    return is(labels.ans, "1234") || is(labels.ans, "TRC") || is(labels.ans, "1212") ||
+           is(labels.ans, "1");
+}
+
+} // namespace
+
+void ResetDcsBuffer() {
+    g_receive.readPos = 0;
+    g_receive.fill = 0;
+    g_receive.lastReceipt = 0;
+}
+
+void PollDcs(CommPort& port, struct_tracedata& record, DcsContext& context) {
+    DcsReceiveBuffer& in = g_receive;
+    const uint32_t waiting = port.status.cbInQue; // as the timer's ClearError found it
+    Clock& clock = activeClock();
+    // Unsigned difference: right across the wrap of the tick count.
+    if (in.lastReceipt != 0 && clock.tickCount() - in.lastReceipt > kDcsStaleAfterMs)
+        ResetDcsBuffer();
+    if (in.readPos >= in.fill)
+        ResetDcsBuffer();
+    clock.sleep(kDcsSettleMs);
+
+    // Full without a complete record: what is there can never become one.
+    if (in.fill >= kDcsBufferSize)
+        ResetDcsBuffer();
+    const uint32_t room = static_cast<uint32_t>(kDcsBufferSize - in.fill);
+    const uint32_t take = std::min(waiting, room);
+    uint32_t done = 0;
+    if (take == 0 || port.Read(in.bytes + in.fill, take, done) != 0 || done == 0)
+        return;
+    in.fill += static_cast<int32_t>(done);
+    in.lastReceipt = clock.tickCount();
+
+    while (in.readPos < in.fill && in.bytes[in.readPos] == kAck)
+        ++in.readPos;
+    if (in.readPos >= in.fill)
+        return;
+    if (in.bytes[in.readPos] != kDcsFs) {
+        ResetDcsBuffer();
+        return;
+    }
+    int32_t end = in.readPos + 1;
+    for (; end < in.fill && in.bytes[end] != kDcsGs; ++end) {
+        if (in.bytes[end] == kDcsFs) {
+            ResetDcsBuffer();
+            return;
+        }
+    }
+    if (end >= in.fill)
+        return; // the rest comes with a later tick
+    const int32_t length = end - in.readPos - 1;
+    std::memcpy(g_recordText, in.bytes + in.readPos + 1, static_cast<size_t>(length));
+    g_recordText[length] = '\0';
+    // Past the record before handling it: a tick during the save flow starts after it.
+    in.readPos = end + 1;
+    HandleDcsRecord(port, record, g_recordText, context);
+}
+
+void HandleDcsRecord(CommPort& port, struct_tracedata& record, const char* text,
+                     DcsContext& context) {
+    auto labels = std::make_unique<DcsLabels>();
+    {
+        auto lines = std::make_unique<LineField>();
+        lines->load(text, static_cast<int>(std::min<size_t>(std::strlen(text), INT_MAX)));
+        readLabels(*lines, *labels);
+    }
+    if (labels->model[0] != '\0' && context.reading != nullptr)
+        context.reading->model.assign(labels->model, strnlen(labels->model, kReadingLabelTextMax));
+    if (answerRequest(port, *labels) || !carriesTracing(*labels))
+        return;
+    parseTraceLabels(record, text);
+    replyStatus(port, labels->ans, "0", labels->job);
+    if (context.reading != nullptr && context.ui != nullptr)
+        saveReading(record, context.readingDirectory, *context.reading, *context.ui);
+}
+
+int ChooseTraceFormat(const char offers[][kDcsOfferSize], int offerCount,
+                      const char zOffers[][kDcsOfferSize], int zOfferCount,
+                      std::string& traceFormat, std::string& zFormat) {
+    traceFormat.clear();
+    zFormat.clear();
+    offerCount = limitedCount(offerCount);
+    zOfferCount = limitedCount(zOfferCount);
+    // The table's order decides, not the order of the offers.
+    for (const char* entry : kTraceFormatTable) {
+        if (anyOfferEquals(offers, offerCount, entry)) {
+            traceFormat = entry;
+            break;
+        }
+    }
+    if (traceFormat.empty())
+        return 1;
+    if (zOfferCount == 0)
+        return 0;
+    // Z values in the trace's own format come first, then the table's order.
+    if (anyOfferEquals(zOffers, zOfferCount, traceFormat.c_str())) {
+        zFormat = traceFormat;
+        return 0;
+    }
+    for (const char* entry : kTraceFormatTable) {
+        if (anyOfferEquals(zOffers, zOfferCount, entry)) {
+            zFormat = entry;
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int SendDcsRecord(CommPort& port, const char* replyText) {
+    const size_t textLength = std::strlen(replyText);
+    const auto* text = reinterpret_cast<const unsigned char*>(replyText);
+    constexpr char kCrcLabel[] = "CRC=";
+    constexpr size_t kCrcLabelLength = sizeof kCrcLabel - 1;
+    constexpr size_t kCrcDigitsMax = 5; // 65535
+    // ACK FS text CRC=ddddd CR LF GS
+    if (textLength > kDcsMessageSize - (2 + kCrcLabelLength + kCrcDigitsMax + 3))
+        return 1;
+    const uint16_t crc = ComputeCrc16(static_cast<int>(textLength), 0, text);
+
+    unsigned char message[kDcsMessageSize];
+    size_t n = 0;
+    message[n++] = kAck;
+    message[n++] = kDcsFs;
+    std::memcpy(message + n, text, textLength);
+    n += textLength;
+    std::memcpy(message + n, kCrcLabel, kCrcLabelLength);
+    n += kCrcLabelLength;
+    char digits[kCrcDigitsMax];
+    const auto converted = std::to_chars(digits, digits + sizeof digits, crc);
+    const auto digitCount = static_cast<size_t>(converted.ptr - digits);
+    std::memcpy(message + n, digits, digitCount);
+    n += digitCount;
+    message[n++] = '\r';
+    message[n++] = '\n';
+    message[n++] = kDcsGs;
+    return SendAndConfirm(port, message, static_cast<int>(n)) == 0 ? 0 : 1;
+}

@@ -1,0 +1,63 @@
+// The VCA DCS label protocol of the Huvitz, TopCom, Essilor and NIDEK serial
+// tracers. The tracer is the active party: it sends records of LABEL=value
+// lines framed by FS ... GS; the system answers every record it understands
+// with a reply record (ACK FS text CRC=n CR LF GS) and, when a record carries
+// a tracing, fills the frame record and saves the reading.
+//
+// Everything here runs on the user-interface thread from the reading timer.
+#pragma once
+
+#include "Calibration.h"
+#include "Readingfile.h"
+#include "Tracedata.h"
+
+#include <string>
+
+class UserInterface;
+
+// Control bytes of the label protocol (ACK and NAK are the link layer's).
+constexpr unsigned char kDcsFs = 0x1C; // start of a record
+constexpr unsigned char kDcsGs = 0x1D; // end of a record
+constexpr unsigned char kDcsRs = 0x1E; // end of the label lines of a reply, inside the CRC
+
+constexpr int kDcsBufferSize = 100000;      // bytes of the receive buffer and of one record
+constexpr int kDcsMessageSize = 1000;       // bytes of a framed reply
+constexpr int kDcsValueSize = 100;          // REQ/ANS/JOB/MODEL: 99 characters + terminator
+constexpr int kDcsOfferSize = 50;           // one TRCFMT/ZFMT offer: 49 characters + terminator
+constexpr int kDcsMaxOffers = 50;           // offers kept per label; later ones are ignored
+constexpr uint32_t kDcsStaleAfterMs = 5000; // a partial record older than this is dropped
+constexpr uint32_t kDcsSettleMs = 200;      // wait before reading, so a record comes in whole
+
+// What a DCS tracing needs besides the port and the record: where it is saved
+// and how the user hears of it.
+struct DcsContext {
+    ReadingContext* reading;      // vendor/model/noMsg; a MODEL label replaces reading->model
+    std::string readingDirectory; // passed to saveReading
+    UserInterface* ui;            // passed to saveReading
+};
+
+// Empties the receive buffer (the timer does this whenever it starts).
+void ResetDcsBuffer();
+
+// One timer tick with received bytes waiting: called only after
+// port.ClearError succeeded with port.status.cbInQue > 0. Reads those bytes
+// (after a 200 ms settle), cuts out at most one complete record and handles it.
+void PollDcs(CommPort& port, struct_tracedata& record, DcsContext& context);
+
+// Answers one record (its text between FS and GS, NUL-terminated) and, when it
+// carries a tracing, fills `record` and runs the save flow.
+void HandleDcsRecord(CommPort& port, struct_tracedata& record, const char* text,
+                     DcsContext& context);
+
+// Picks the trace format (and, when Z formats were offered, the Z format) from
+// the tracer's offers. 0 when chosen; 1 otherwise. Offers need not be
+// terminated within their 50 characters; counts outside 0..50 are limited to it.
+int ChooseTraceFormat(const char offers[][kDcsOfferSize], int offerCount,
+                      const char zOffers[][kDcsOfferSize], int zOfferCount,
+                      std::string& traceFormat, std::string& zFormat);
+
+// Frames `replyText` (label lines with CR LF, ending with RS) with ACK, FS, the
+// CRC line and GS, sends it and waits for the tracer's ACK. 0 when it came;
+// 1 otherwise, also when the framed reply would not fit kDcsMessageSize (then
+// nothing is sent). Nothing is ever resent.
+int SendDcsRecord(CommPort& port, const char* replyText);
