@@ -1,0 +1,183 @@
+#include "Commnavis.h"
+
+#include "Serial.h"
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+constexpr unsigned char kRequestStart = 0x01;
+constexpr unsigned char kRequestLetter = 0x53; // 'S'
+constexpr int kHeaderSize = 4;                 // 2 bytes echo of the request, 2 bytes length
+
+// Block 1: the offsets of the measures in the payload.
+constexpr int kTraceTypeAt = 11;
+constexpr int kDeviceFlagAt = 12;
+constexpr int kTiltAt = 13;
+constexpr int kRightCurveAt = 14;
+constexpr int kLeftCurveAt = 15;
+constexpr int kFpdAt = 16;
+constexpr int kBoxHeightAt = 18;
+constexpr int kDblAt = 20;
+constexpr int kRightCircAt = 22;
+constexpr int kLeftCircAt = 24;
+constexpr double kHundredths = 0.01; // the 16-bit measures are in 0.01 mm
+constexpr int kTenths = 10;          // tilt and curves come in tenths, kept whole
+
+// Blocks 2, 3 (radii) and 5, 6 (z): the first value, then the differences.
+constexpr int kFirstRadiusAt = 5;
+constexpr int kRadiusDeltasAt = kFirstRadiusAt + 2;
+constexpr int kFirstZAt = 1;
+constexpr int kZDeltasAt = kFirstZAt + 2;
+constexpr int kDifferences = 999;               // per eye, after the first value
+constexpr int kPointsPerEye = kDifferences + 1; // 1000 outline points
+static_assert(kDifferences <= kPackedDifferences, "the record holds every difference");
+static_assert(kPointsPerEye <= kTracePointSlots, "the record holds every point");
+// The differences end one byte before the end of their block.
+static_assert(kRadiusDeltasAt + kDifferences == kLt980RadiiSize - 1);
+static_assert(kZDeltasAt + kDifferences == kLt980ZSize - 1);
+
+constexpr int64_t nested(int64_t inner, int64_t step) {
+    return inner * 1000 + step;
+}
+
+uint16_t readUint16BigEndian(const unsigned char* bytes) {
+    return static_cast<uint16_t>((bytes[0] << 8) | bytes[1]);
+}
+
+int16_t readInt16BigEndian(const unsigned char* bytes) {
+    return static_cast<int16_t>(readUint16BigEndian(bytes));
+}
+
+const char kOpenFailed[] = "Erro na inicialização da conexão com o Tracer.";
+const char kBlockFailed[] = "Erro no recebimento de dados da leitura.";
+const char kCloseFailed[] = "Erro no encerramento da conexão com o Tracer.";
+
+// The unit's own port: open only while a reading runs.
+CommPort g_port;
+
+// The payloads of one reading, kept apart until every block has come.
+struct Lt980Blocks {
+    unsigned char measures[kLt980MeasuresSize];
+    unsigned char rightRadii[kLt980RadiiSize];
+    unsigned char leftRadii[kLt980RadiiSize];
+    unsigned char rightZ[kLt980ZSize];
+    unsigned char leftZ[kLt980ZSize];
+};
+
+void storeMeasures(const unsigned char* block, struct_tracedata& record) {
+    const char type = static_cast<char>(block[kTraceTypeAt]);
+    record.traceType = type == 'K' ? 'P' : type;
+    record.deviceFlag = block[kDeviceFlagAt];
+    record.tiltTenths = block[kTiltAt];
+    // Integer division: whole degrees and whole curves, as the tracer's software keeps them.
+    record.right.ztilt = record.left.ztilt = block[kTiltAt] / kTenths;
+    record.right.fcrv = block[kRightCurveAt] / kTenths;
+    record.left.fcrv = block[kLeftCurveAt] / kTenths;
+    record.fpd = readUint16BigEndian(block + kFpdAt) * kHundredths;
+    record.boxHeightMean = readUint16BigEndian(block + kBoxHeightAt) * kHundredths;
+    record.dbl = readUint16BigEndian(block + kDblAt) * kHundredths;
+    record.right.circ = readUint16BigEndian(block + kRightCircAt) * kHundredths;
+    record.left.circ = readUint16BigEndian(block + kLeftCircAt) * kHundredths;
+}
+
+void storeEye(const unsigned char* radii, const unsigned char* z, struct_eyetrace& eye) {
+    eye.firstRadius = readInt16BigEndian(radii + kFirstRadiusAt);
+    eye.firstZ = readInt16BigEndian(z + kFirstZAt);
+    for (int i = 0; i < kDifferences; ++i) {
+        eye.radiusDelta[i] = static_cast<int8_t>(radii[kRadiusDeltasAt + i]);
+        eye.zDelta[i] = static_cast<int8_t>(z[kZDeltasAt + i]);
+    }
+    eye.radiusCount = kPointsPerEye;
+    eye.zCount = kPointsPerEye;
+}
+
+void storeBlocks(const Lt980Blocks& blocks, struct_tracedata& record) {
+    clearTraceData(record);
+    storeMeasures(blocks.measures, record);
+    storeEye(blocks.rightRadii, blocks.rightZ, record.right);
+    storeEye(blocks.leftRadii, blocks.leftZ, record.left);
+}
+
+} // namespace
+
+int64_t ExchangeLt980Block(CommPort& port, const unsigned char* request, int requestLength,
+                           int expected, unsigned char* destination, int& delivered) {
+    delivered = 0;
+    if (request == nullptr || requestLength != kLt980RequestSize)
+        return 20;
+    if (destination == nullptr || expected < 0 || expected > kLt980LargestPayload)
+        return 50;
+
+    const int64_t enquired = Enquire(port);
+    if (enquired != 0)
+        return nested(enquired, 10);
+    const int64_t confirmed = SendAndConfirm(port, request, requestLength);
+    if (confirmed != 0)
+        return nested(confirmed, 20);
+
+    unsigned char header[kHeaderSize] = {};
+    int got = 0;
+    const int64_t headerResult = ReceiveBlock(port, kHeaderSize, header, got);
+    if (headerResult != 0)
+        return nested(headerResult, 30);
+    if (header[0] != request[3] || header[1] != request[4])
+        return 40;
+    if (readUint16BigEndian(header + 2) != expected)
+        return 50;
+
+    std::array<unsigned char, kLt980LargestPayload> payload{};
+    const int64_t payloadResult = ReceiveBlock(port, expected, payload.data(), got);
+    if (payloadResult != 0)
+        return nested(payloadResult, 60);
+    const int64_t acknowledged = SendBlock(port, &kAck, 1);
+    if (acknowledged != 0)
+        return nested(acknowledged, 70);
+
+    std::memcpy(destination, payload.data(), static_cast<std::size_t>(expected));
+    delivered = expected;
+    return 0;
+}
+
+int64_t ReadLt980(struct_tracedata& record, const char* device, int baudRate, std::string& detail) {
+    const int64_t opened = OpenLink(g_port, device, baudRate);
+    if (opened != 0) {
+        if (opened > 10) // past the open itself: the device is held
+            CloseLink(g_port);
+        detail = kOpenFailed;
+        return nested(opened, 10);
+    }
+
+    Lt980Blocks blocks{};
+    struct Step {
+        unsigned char number;
+        int length;
+        unsigned char* destination;
+        int64_t code;
+    };
+    const Step steps[] = {
+        {1, kLt980MeasuresSize, blocks.measures, 20}, {2, kLt980RadiiSize, blocks.rightRadii, 30},
+        {3, kLt980RadiiSize, blocks.leftRadii, 40},   {5, kLt980ZSize, blocks.rightZ, 50},
+        {6, kLt980ZSize, blocks.leftZ, 60},
+    };
+    for (const Step& step : steps) {
+        const unsigned char request[kLt980RequestSize] = {kRequestStart, kRequestLetter, 0x00, 0x01,
+                                                          step.number};
+        int delivered = 0;
+        const int64_t exchanged = ExchangeLt980Block(g_port, request, kLt980RequestSize,
+                                                     step.length, step.destination, delivered);
+        if (exchanged != 0) {
+            CloseLink(g_port);
+            detail = kBlockFailed;
+            return nested(exchanged, step.code);
+        }
+    }
+
+    if (CloseLink(g_port) != 0) {
+        detail = kCloseFailed;
+        return 1070;
+    }
+    storeBlocks(blocks, record);
+    return 0;
+}
