@@ -1,11 +1,14 @@
 #include "Principal.h"
 
+#include "Commnavis.h"
 #include "Edicao.h"
 #include "Fontes.h"
 #include "Parametroskrvw.h"
 #include "Serial.h"
 #include "Serialports.h"
+#include "Serialtextdcs.h"
 #include "Sobrekrvw.h"
+#include "Takubo.h"
 
 #include <QAction>
 #include <QApplication>
@@ -84,6 +87,22 @@ TformPrincipal::TformPrincipal(QWidget* parent)
     criarControles();
     m_ui.setImageLabel(ImageFrame);
     move(200, 185);
+
+    // The tracer protocols: LT980 and Takubomatic read on "Leitura"; the DCS
+    // tracers are polled by the timer and save each tracing themselves.
+    const auto syncReading = [](auto reader) {
+        return [reader](struct_tracedata& record, const std::string& device, int baudRate,
+                        std::string& detail) {
+            return reader(record, device.c_str(), baudRate, detail);
+        };
+    };
+    m_leituraLt980 = syncReading(ReadLt980);
+    m_leituraTakubomatic = syncReading(ReadTakubomatic);
+    m_tratadorSerial.reiniciar = ResetDcsBuffer;
+    m_tratadorSerial.processar = [this](CommPort& port, struct_tracedata& record) {
+        DcsContext context{&m_contexto, m_diretorioLeitura, &m_ui};
+        PollDcs(port, record, context);
+    };
 }
 
 TformPrincipal::~TformPrincipal() {
