@@ -8,6 +8,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -75,6 +77,36 @@ int waitReady(int fd, short events, int waitMs) {
             return ready > 0 ? 1 : 0;
         if (errno != EINTR)
             return -errno;
+    }
+}
+
+// Unix98 pseudo-terminal slaves have the majors 136 to 143.
+constexpr unsigned kPtySlaveMajorFirst = 136;
+constexpr unsigned kPtySlaveMajorLast = 143;
+
+bool isPseudoTerminal(int fd) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode))
+        return false;
+    const unsigned deviceMajor = major(info.st_rdev);
+    return deviceMajor >= kPtySlaveMajorFirst && deviceMajor <= kPtySlaveMajorLast;
+}
+
+// Waits until the driver has sent every written byte, checking every few
+// milliseconds, for at most waitMs (-1: no limit). 0 when the queue is empty
+// or the time ran out (the bytes then still go out), else errno.
+int drainOutput(int fd, int waitMs) {
+    constexpr uint32_t kCheckMs = 2;
+    const uint32_t start = activeClock().tickCount();
+    for (;;) {
+        int queued = 0;
+        if (ioctl(fd, TIOCOUTQ, &queued) != 0)
+            return noModemControl(errno) ? 0 : errno;
+        if (queued <= 0)
+            return 0;
+        if (waitMs >= 0 && activeClock().tickCount() - start >= static_cast<uint32_t>(waitMs))
+            return 0;
+        activeClock().sleep(kCheckMs);
     }
 }
 
@@ -194,6 +226,7 @@ int CommPort::Open(const char* name) {
     }
     m_fd = fd;
     m_isOpen = true;
+    m_pseudoTerminal = isPseudoTerminal(fd);
     status.cbInQue = 0;
     return 0;
 }
@@ -314,7 +347,11 @@ int CommPort::Purge(uint32_t flags) {
     if ((flags & ~kPurgeAll) != 0)
         return EINVAL;
     const bool input = (flags & (kPurgeRxAbort | kPurgeRxClear)) != 0;
-    const bool output = (flags & (kPurgeTxAbort | kPurgeTxClear)) != 0;
+    // Flushing the output drops bytes not yet transmitted. A pseudo-terminal has
+    // none: its bytes are in the other side's input at once, and a flush there
+    // would take back what the other side has received but not read yet (the
+    // last ACK of a reading, followed at once by the close).
+    const bool output = (flags & (kPurgeTxAbort | kPurgeTxClear)) != 0 && !m_pseudoTerminal;
     if (!input && !output)
         return 0;
     const int queue = input && output ? TCIOFLUSH : (input ? TCIFLUSH : TCOFLUSH);
@@ -423,6 +460,10 @@ int CommPort::Write(const void* buffer, uint32_t count, uint32_t& done) {
             break;
         }
     }
+    // A write is done when its bytes are on the line, as a device's blocking
+    // write is: a flush or a close that follows cannot take them back.
+    if (result == 0 && done == count && count > 0)
+        result = drainOutput(m_fd, remainingMs(limited, total, start));
     fcntl(m_fd, F_SETFL, flags);
     return result;
 }

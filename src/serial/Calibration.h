@@ -100,11 +100,15 @@ public:
     int SetMask(uint32_t mask);
     int Setup(uint32_t inQueue, uint32_t outQueue);
     int Escape(int function);
+    // Drops received bytes (RX flags) and bytes not yet transmitted (TX flags).
+    // A pseudo-terminal transmits at once, so TX flags drop nothing there.
     int Purge(uint32_t flags);
     // Fails when the device has gone (hung up); else status.cbInQue is the
     // count of received bytes waiting. errors is always 0.
     int ClearError(uint32_t& errors);
     int Read(void* buffer, uint32_t count, uint32_t& done);
+    // Returns when the bytes are on the line (the driver's queue drained) or the
+    // write timeout ran out.
     int Write(const void* buffer, uint32_t count, uint32_t& done);
 
     bool isOpen() const { return m_isOpen; }
@@ -124,5 +128,6 @@ private:
 
     int m_fd = -1;
     bool m_isOpen = false;
-    CommTimeouts m_active; // the timeouts in force since the last SetTimeouts
+    bool m_pseudoTerminal = false; // no transmit queue: output purges have nothing to drop
+    CommTimeouts m_active;         // the timeouts in force since the last SetTimeouts
 };
