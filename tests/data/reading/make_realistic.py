@@ -286,15 +286,19 @@ def realistic_labels(right_radii, left_radii, right_z, left_z):
     return lines
 
 
-def make_realistic():
-    right_radii, left_radii, right_z, left_z = realistic_shape()
-    write_crlf("realistic.labels", realistic_labels(right_radii, left_radii, right_z, left_z))
+def realistic_record(right_radii, left_radii, right_z, left_z):
+    """The record the label parser fills from realistic.labels, completed."""
     right = make_eye(right_radii, right_z)
     left = make_eye(left_radii, left_z)
     right.update(fcrv=4.25, circ=168.42, ztilt=5.25)
     left.update(fcrv=4.30, circ=168.10, ztilt=5.00)
-    record = {"right": derive_eye(right), "left": derive_eye(left), "dbl": 17.50}
-    lines = reading_text(record, vendor="", model="CTR-1")
+    return {"right": derive_eye(right), "left": derive_eye(left), "dbl": 17.50}
+
+
+def make_realistic():
+    shape = realistic_shape()
+    write_crlf("realistic.labels", realistic_labels(*shape))
+    lines = reading_text(realistic_record(*shape), vendor="", model="CTR-1")
     write_crlf("realistic.expected", lines)
     return lines
 
