@@ -135,7 +135,10 @@ int dataBits(uint8_t byteSize, tcflag_t& size) {
 }
 
 // The terminal settings for `dcb`: raw bytes both ways, the line format and
-// speed of the record, and the device's own flow control left as found.
+// speed of the record, and the device's hardware flow control left as found.
+// Software flow control is switched off: a terminal starts with IXON on, which
+// would swallow the bytes 0x11 and 0x13 of the tracers' binary blocks (a radius
+// of 44 mm starts with 0x11) and stop our output at a received 0x13.
 int rawSettings(const LineSettings& dcb, termios& tio) {
     speed_t speed = B0;
     tcflag_t size = CS8;
@@ -143,9 +146,9 @@ int rawSettings(const LineSettings& dcb, termios& tio) {
         dcb.Parity > kEvenParity || (dcb.StopBits != kOneStopBit && dcb.StopBits != kTwoStopBits))
         return EINVAL;
     tio = dcb.settings;
-    // As cfmakeraw(), except that IXON stays as the device had it.
-    tio.c_iflag &=
-        ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL);
+    // As cfmakeraw(), and no XON/XOFF either way.
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                          ICRNL | IXON | IXOFF | IXANY);
     tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB);

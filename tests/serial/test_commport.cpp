@@ -148,7 +148,7 @@ TEST_F(CommPortTest, AnUnpluggedDeviceMakesTheCallsFail) {
     EXPECT_EQ(port.Close(), 0);
 }
 
-TEST(CommPortState, ReadsAndWritesTheLineSettingsKeepingFlowControl) {
+TEST(CommPortState, ReadsAndWritesTheLineSettingsKeepingHardwareFlowControl) {
     PseudoTerminal pty;
     ASSERT_TRUE(pty.ok());
     termios before{};
@@ -181,12 +181,43 @@ TEST(CommPortState, ReadsAndWritesTheLineSettingsKeepingFlowControl) {
     EXPECT_EQ(after.c_lflag & (ICANON | ECHO | ISIG), 0u);
     EXPECT_EQ(after.c_oflag & OPOST, 0u);
     EXPECT_EQ(after.c_iflag & ICRNL, 0u);
-    // The device's flow control stays as it was.
+    // The device's hardware flow control stays as it was; XON/XOFF is off.
     EXPECT_NE(after.c_cflag & CRTSCTS, 0u);
-    EXPECT_EQ(after.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
+    EXPECT_EQ(after.c_iflag & (IXON | IXOFF | IXANY), 0u);
     EXPECT_EQ(after.c_cc[VMIN], 0);
     // The record holds what the device took.
     EXPECT_EQ(cfgetospeed(&port.dcb.settings), static_cast<speed_t>(B19200));
+}
+
+// A terminal starts with XON/XOFF on; the binary blocks of the tracers carry
+// the bytes 0x11 and 0x13 as data, which must arrive, both ways.
+TEST(CommPortState, XonAndXoffBytesPassAsData) {
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.ok());
+    termios start{};
+    ASSERT_EQ(tcgetattr(pty.slaveFd(), &start), 0);
+    start.c_iflag |= IXON | IXOFF;
+    ASSERT_EQ(tcsetattr(pty.slaveFd(), TCSANOW, &start), 0);
+    CommPort port;
+    ASSERT_EQ(port.Open(pty.slavePath().c_str()), 0);
+    ASSERT_EQ(port.GetState(), 0);
+    port.dcb.BaudRate = 9600;
+    ASSERT_EQ(port.SetState(), 0);
+    port.timeouts = CommTimeouts{0, 0, 2000, 1000, 0};
+    ASSERT_EQ(port.SetTimeouts(), 0);
+
+    const std::string block("\x11\x13\x11"
+                            "a"
+                            "\x13",
+                            5);
+    ASSERT_TRUE(pty.send(block));
+    char got[8] = {};
+    uint32_t done = 0;
+    ASSERT_EQ(port.Read(got, 5, done), 0);
+    EXPECT_EQ(std::string(got, done), block);
+    // After a received XOFF the output still flows.
+    ASSERT_EQ(port.Write(block.data(), 5, done), 0);
+    EXPECT_EQ(pty.received(5), block);
 }
 
 TEST_F(CommPortTest, RefusesSettingsTheLineCannotTake) {
