@@ -1,0 +1,292 @@
+// Whole readings from every serial tracer model, through the main window as a
+// user runs it: krvw-tracer-sim plays the tracer on a pseudo-terminal that the
+// program lists as a serial port, the window reads it with its real protocol
+// code and clock, and the reading file is deciphered (by OpenSSL, not by the
+// program's cipher) and compared byte for byte with the expected text.
+#include "Principal.h"
+
+#include "Readingfile.h"
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QProcess>
+#include <QPushButton>
+#include <QtTest>
+
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kSimReadyMs = 10000;
+// A DCS reading takes a few timer ticks per record; a slow sanitizer build more.
+constexpr int kReadingMs = 60000;
+
+std::string configuracao(int modelo, const std::string& porta, const std::string& caminho) {
+    return "MODELOTRACER=" + std::to_string(modelo) + "\r\nPORTATCP=55555\r\nPORTASERIAL=" + porta +
+           "\r\nBAUDRATE=9600\r\nCAMINHOLEITURA=" + caminho + "\r\nNOMSG=0\r\n";
+}
+
+// The reading file's plain text, deciphered independently of the program.
+bool decifrar(const std::string& cifra, std::string& texto) {
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    if (ctx == nullptr)
+        return false;
+    const unsigned char iv[16] = {};
+    std::string saida(cifra.size() + 16, '\0');
+    int n = 0;
+    int fim = 0;
+    const bool ok =
+        EVP_DecryptInit_ex(ctx, EVP_aes_128_cbc(), nullptr,
+                           reinterpret_cast<const unsigned char*>(kReadingKey), iv) == 1 &&
+        EVP_DecryptUpdate(ctx, reinterpret_cast<unsigned char*>(saida.data()), &n,
+                          reinterpret_cast<const unsigned char*>(cifra.data()),
+                          static_cast<int>(cifra.size())) == 1 &&
+        EVP_DecryptFinal_ex(ctx, reinterpret_cast<unsigned char*>(saida.data()) + n, &fim) == 1;
+    EVP_CIPHER_CTX_free(ctx);
+    if (ok)
+        texto = saida.substr(0, static_cast<std::size_t>(n + fim));
+    return ok;
+}
+
+// The simulator as the tracer: started with its arguments, ready once it has
+// printed the port to configure; its last line tells how the reading went.
+class Tracer {
+public:
+    ~Tracer() {
+        if (m_processo.state() != QProcess::NotRunning) {
+            m_processo.terminate(); // removes its /dev link
+            if (!m_processo.waitForFinished(3000))
+                m_processo.kill();
+        }
+    }
+
+    // False when it did not come up; `porta` is empty when it could not make
+    // the /dev link the program needs (not root).
+    bool iniciar(const QStringList& argumentos) {
+        m_processo.setProgram(QStringLiteral(KRVW_TRACER_SIM));
+        m_processo.setArguments(argumentos);
+        m_processo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_processo.start();
+        if (!m_processo.waitForStarted(kSimReadyMs))
+            return false;
+        QElapsedTimer relogio;
+        relogio.start();
+        while (relogio.elapsed() < kSimReadyMs) {
+            while (m_processo.canReadLine()) {
+                const QString linha = QString::fromLatin1(m_processo.readLine()).trimmed();
+                m_saida << linha;
+                if (linha.startsWith(QStringLiteral("PORT "))) {
+                    const QString caminho = linha.mid(5);
+                    if (caminho.startsWith(QStringLiteral("/dev/tty")))
+                        porta = caminho.toStdString();
+                    return true;
+                }
+            }
+            if (!m_processo.waitForReadyRead(100) && m_processo.state() == QProcess::NotRunning)
+                return false;
+        }
+        return false;
+    }
+
+    // Waits for the simulator to end while the window keeps running; its last line.
+    QString resultado(int esperaMs = kReadingMs) {
+        QElapsedTimer relogio;
+        relogio.start();
+        while (m_processo.state() != QProcess::NotRunning && relogio.elapsed() < esperaMs)
+            QTest::qWait(50);
+        m_saida += QString::fromLatin1(m_processo.readAllStandardOutput())
+                       .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return m_saida.isEmpty() ? QString() : m_saida.last().trimmed();
+    }
+    QString saida() const { return m_saida.join(QLatin1Char('\n')); }
+
+    std::string porta;
+
+private:
+    QProcess m_processo;
+    QStringList m_saida;
+};
+
+struct Caso {
+    int modelo;
+    const char* rotulos; // the tracing the simulator sends
+    const char* esperado;
+    const char* arquivo; // the reading file's name
+};
+
+} // namespace
+
+class TestTracers : public QObject {
+    Q_OBJECT
+
+private:
+    QStringList m_mensagens;
+    std::unique_ptr<ScratchDir> m_dir;
+    std::unique_ptr<TformPrincipal> m_janela;
+
+    std::string leituras() const { return m_dir->file("leituras"); }
+    QPushButton* botao(const char* nome) const {
+        return m_janela->findChild<QPushButton*>(QString::fromLatin1(nome));
+    }
+    QString link() const {
+        return QStringLiteral("/dev/ttyKRVWE2E%1").arg(static_cast<qint64>(getpid()));
+    }
+    // The window configured for `modelo` on the simulator's port, shown.
+    void abrir(int modelo, const std::string& porta) {
+        writeFileBytes(m_dir->file("ini/krvw.ini"), configuracao(modelo, porta, leituras()));
+        m_janela->setCaminhoIni(m_dir->file("ini/krvw.ini"));
+        m_janela->show();
+        QTRY_VERIFY(!m_janela->windowTitle().isEmpty());
+        QVERIFY2(m_mensagens.isEmpty(), qPrintable(m_mensagens.join(QLatin1Char('|'))));
+    }
+    void compararLeitura(const std::string& arquivo, const char* esperado) {
+        std::string texto;
+        QVERIFY2(decifrar(readFileBytes(arquivo), texto), "the reading file does not decipher");
+        const std::string golden = readFileBytes(testDataPath(std::string("serial/") + esperado));
+        QVERIFY(!golden.empty());
+        QCOMPARE(QString::fromLatin1(texto.c_str()), QString::fromLatin1(golden.c_str()));
+    }
+
+private slots:
+    void init() {
+        m_mensagens.clear();
+        setMessageFunctionForTesting([this](const QString& text) { m_mensagens << text; });
+        m_dir = std::make_unique<ScratchDir>();
+        QVERIFY(mkdir(m_dir->file("ini").c_str(), 0700) == 0);
+        QVERIFY(mkdir(leituras().c_str(), 0700) == 0);
+        m_janela = std::make_unique<TformPrincipal>();
+    }
+    void cleanup() {
+        m_janela.reset();
+        m_dir.reset();
+        setMessageFunctionForTesting(nullptr);
+    }
+
+    void leituraCompleta_data();
+    void leituraCompleta();
+    void lt980RecusaOBloco3();
+    void takubomaticRespondeErrado();
+    void dcsComLixoNaLinhaAindaLe();
+    void dcsMeioRegistroExpiraELeOSeguinte();
+};
+
+void TestTracers::leituraCompleta_data() {
+    QTest::addColumn<int>("modelo");
+    QTest::addColumn<QString>("rotulos");
+    QTest::addColumn<QString>("esperado");
+    QTest::addColumn<QString>("arquivo");
+    const Caso casos[] = {
+        {0, "reading/realistic.labels", "lt980.expected", "leitura.krvw"},
+        {2, "reading/realistic.labels", "huvitz.expected", "815.krvw"},
+        {3, "reading/realistic.labels", "topcom.expected", "815.krvw"},
+        {4, "reading/realistic.labels", "essilor.expected", "815.krvw"},
+        {5, "serial/takubomatic.labels", "takubomatic.expected", "leitura.krvw"},
+        {6, "reading/realistic.labels", "nidek-serial.expected", "815.krvw"},
+    };
+    for (const Caso& caso : casos)
+        QTest::addRow("modelo %d", caso.modelo)
+            << caso.modelo << QString::fromLatin1(caso.rotulos)
+            << QString::fromLatin1(caso.esperado) << QString::fromLatin1(caso.arquivo);
+}
+
+void TestTracers::leituraCompleta() {
+    QFETCH(int, modelo);
+    QFETCH(QString, rotulos);
+    QFETCH(QString, esperado);
+    QFETCH(QString, arquivo);
+    Tracer tracer;
+    QVERIFY(tracer.iniciar({QStringLiteral("--model"), QString::number(modelo),
+                            QStringLiteral("--link"), link(), QStringLiteral("--no-pace"),
+                            QStringLiteral("--labels"),
+                            QString::fromStdString(testDataPath(rotulos.toStdString()))}));
+    if (tracer.porta.empty())
+        QSKIP("a listed serial port needs a link under /dev: root only");
+    abrir(modelo, tracer.porta);
+    if (modelo == 0 || modelo == 4 || modelo == 5)
+        QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
+
+    const std::string caminho = leituras() + "/" + arquivo.toStdString();
+    QTRY_VERIFY_WITH_TIMEOUT(fileExists(caminho), kReadingMs);
+    QCOMPARE(tracer.resultado(), QStringLiteral("RESULT OK readings=1"));
+    compararLeitura(caminho, esperado.toLatin1().constData());
+    QCOMPARE(m_mensagens, QStringList{QString::fromUtf8(kMessageSaveSucceeded)});
+    QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(caminho));
+    QCOMPARE(listDir(leituras()).size(), std::size_t{1});
+}
+
+void TestTracers::lt980RecusaOBloco3() {
+    Tracer tracer;
+    QVERIFY(tracer.iniciar({QStringLiteral("--model"), QStringLiteral("0"),
+                            QStringLiteral("--link"), link(), QStringLiteral("--no-pace"),
+                            QStringLiteral("--fault"), QStringLiteral("nak-block3")}));
+    if (tracer.porta.empty())
+        QSKIP("a listed serial port needs a link under /dev: root only");
+    abrir(0, tracer.porta);
+    QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
+    QCOMPARE(m_mensagens.size(), 1);
+    // The grouping follows the user's locale: C here.
+    QVERIFY2(m_mensagens[0].startsWith(QStringLiteral("Houve um problema na leitura (40,020,040)")),
+             qPrintable(m_mensagens[0]));
+    QVERIFY(m_mensagens[0].contains(QStringLiteral("Erro no recebimento de dados da leitura.")));
+    QVERIFY(listDir(leituras()).empty());
+    QCOMPARE(tracer.resultado(), QStringLiteral("RESULT OK fault=nak-block3"));
+}
+
+void TestTracers::takubomaticRespondeErrado() {
+    Tracer tracer;
+    QVERIFY(tracer.iniciar({QStringLiteral("--model"), QStringLiteral("5"),
+                            QStringLiteral("--link"), link(), QStringLiteral("--no-pace"),
+                            QStringLiteral("--fault"), QStringLiteral("wrong-answer")}));
+    if (tracer.porta.empty())
+        QSKIP("a listed serial port needs a link under /dev: root only");
+    abrir(5, tracer.porta);
+    QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
+    QCOMPARE(m_mensagens.size(), 1);
+    QVERIFY2(m_mensagens[0].startsWith(QStringLiteral("Houve um problema na leitura (20)")),
+             qPrintable(m_mensagens[0]));
+    QVERIFY(m_mensagens[0].contains(QStringLiteral("Erro na solicitação de dados para o Tracer.")));
+    QVERIFY(listDir(leituras()).empty());
+    QCOMPARE(tracer.resultado(), QStringLiteral("RESULT OK fault=wrong-answer"));
+}
+
+// Garbage, then a broken record, then the tracing: the program drops what
+// cannot be a record and still reads the tracing.
+void TestTracers::dcsComLixoNaLinhaAindaLe() {
+    Tracer tracer;
+    QVERIFY(
+        tracer.iniciar({QStringLiteral("--model"), QStringLiteral("2"), QStringLiteral("--link"),
+                        link(), QStringLiteral("--no-pace"), QStringLiteral("--fault"),
+                        QStringLiteral("garbage"), QStringLiteral("--labels"),
+                        QString::fromStdString(testDataPath("reading/realistic.labels"))}));
+    if (tracer.porta.empty())
+        QSKIP("a listed serial port needs a link under /dev: root only");
+    abrir(2, tracer.porta);
+    const std::string caminho = leituras() + "/815.krvw";
+    QTRY_VERIFY_WITH_TIMEOUT(fileExists(caminho), kReadingMs);
+    QCOMPARE(tracer.resultado(), QStringLiteral("RESULT OK fault=garbage"));
+    compararLeitura(caminho, "huvitz.expected");
+}
+
+// Half a record, six seconds of silence, then the whole record: the stale half
+// is dropped and the record read.
+void TestTracers::dcsMeioRegistroExpiraELeOSeguinte() {
+    Tracer tracer;
+    QVERIFY(
+        tracer.iniciar({QStringLiteral("--model"), QStringLiteral("3"), QStringLiteral("--link"),
+                        link(), QStringLiteral("--no-pace"), QStringLiteral("--fault"),
+                        QStringLiteral("half"), QStringLiteral("--labels"),
+                        QString::fromStdString(testDataPath("reading/realistic.labels"))}));
+    if (tracer.porta.empty())
+        QSKIP("a listed serial port needs a link under /dev: root only");
+    abrir(3, tracer.porta);
+    const std::string caminho = leituras() + "/815.krvw";
+    QTRY_VERIFY_WITH_TIMEOUT(fileExists(caminho), kReadingMs);
+    QCOMPARE(tracer.resultado(), QStringLiteral("RESULT OK fault=half"));
+    compararLeitura(caminho, "topcom.expected");
+}
+
+QTEST_MAIN(TestTracers)
+#include "test_tracers.moc"

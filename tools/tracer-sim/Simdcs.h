@@ -1,0 +1,15 @@
+// The VCA DCS tracers (models 2, 3, 4 and 6): active tracers. Each reading
+// opens with REQ=INI, then agrees on the format (dialect trc), announces the
+// job (dialect 1234) or both (dialect 1), then sends the tracing; every record
+// is answered by the program and the answer acknowledged.
+#pragma once
+
+#include "Simframe.h"
+#include "Simoptions.h"
+#include "Simsession.h"
+
+namespace sim {
+
+Outcome runDcs(SimLine& line, const Options& options, const Frame& frame);
+
+} // namespace sim
