@@ -50,6 +50,7 @@ bench: deps
 	cmake --build $(BUILD_BENCH) -j $(JOBS)
 	./$(BUILD_BENCH)/bin/krvw-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	bench/startup.sh $(BUILD_BENCH)/bin/krvw
+	./$(BUILD_BENCH)/bin/krvw-bench-dcs
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
