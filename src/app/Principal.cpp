@@ -1,12 +1,15 @@
 #include "Principal.h"
 
 #include "Commnavis.h"
+#include "Conexaotcp.h"
+#include "Conexoesrede.h"
 #include "Edicao.h"
 #include "Fontes.h"
 #include "Parametroskrvw.h"
 #include "Serial.h"
 #include "Serialports.h"
 #include "Serialtextdcs.h"
+#include "Servidorrede.h"
 #include "Sobrekrvw.h"
 #include "Takubo.h"
 
@@ -18,8 +21,10 @@
 #include <QLayout>
 #include <QLocale>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 
 TformPrincipal* formPrincipal = nullptr;
@@ -131,6 +136,8 @@ void TformPrincipal::criarControles() {
 
     ServerSocketZURServer = new QTcpServer(this);
     ServerSocketZURServer->setObjectName(QStringLiteral("ServerSocketZURServer"));
+    connect(ServerSocketZURServer, &QTcpServer::newConnection, this,
+            &TformPrincipal::aceitarConexoes);
 
     auto* MainMenu1 = menuBar();
     MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
@@ -197,6 +204,7 @@ void TformPrincipal::showEvent(QShowEvent* event) {
 void TformPrincipal::FormShow() {
     DefinirEdicao();
     clearTraceData(*m_registro);
+    InicializarTabelaDeConexoes();
     setWindowTitle(TituloJanela());
     if (m_caminhoIni.empty())
         m_caminhoIni = CaminhoIni();
@@ -204,7 +212,7 @@ void TformPrincipal::FormShow() {
 }
 
 void TformPrincipal::closeEvent(QCloseEvent* event) {
-    ServerSocketZURServer->close(); // FormClose
+    fecharServidor(); // FormClose
     QMainWindow::closeEvent(event);
 }
 
@@ -215,7 +223,7 @@ void TformPrincipal::AplicarParametros() {
     lblPorta->hide();
     lblRotuloPorta->hide();
     lblPorta->clear();
-    ServerSocketZURServer->close();
+    fecharServidor();
     std::string detail;
     StopTimedReading(m_portaTimer, detail);
 
@@ -327,6 +335,63 @@ int TformPrincipal::AbrirServidor() {
         return 0;
     }
     return 1;
+}
+
+void TformPrincipal::aceitarConexoes() {
+    while (QTcpSocket* socket = ServerSocketZURServer->nextPendingConnection()) {
+        auto* conexao = new ConexaoTcp(socket, this);
+        // Connected before the connect event, which may close it at once.
+        connect(socket, &QTcpSocket::readyRead, conexao, [this, conexao] { clienteLeu(conexao); });
+        connect(socket, &QTcpSocket::errorOccurred, conexao,
+                [this, conexao](QAbstractSocket::SocketError erro) {
+                    clienteErro(conexao, static_cast<int>(erro));
+                });
+        connect(socket, &QTcpSocket::disconnected, conexao,
+                [this, conexao] { clienteDesconectou(conexao); });
+        ServerSocketZURServerClientConnect(*conexao);
+    }
+}
+
+void TformPrincipal::clienteLeu(ConexaoTcp* conexao) {
+    ContextoRede contexto{m_registro.get(), &m_contexto, m_diretorioLeitura, &m_ui};
+    ServerSocketZURServerClientRead(*conexao, contexto);
+    // One notification takes at most 10,000 bytes; more waiting get one of
+    // their own, after the events already queued, as the socket layer would.
+    QPointer<ConexaoTcp> guarda(conexao);
+    if (conexao->conectada() && conexao->haBytesEsperando())
+        QTimer::singleShot(0, conexao, [this, guarda] {
+            if (guarda != nullptr)
+                clienteLeu(guarda);
+        });
+}
+
+void TformPrincipal::clienteErro(ConexaoTcp* conexao, int erro) {
+    // A connection reset or aborted under the program is the socket layer's
+    // "connection aborted"; the peer's orderly close is no error (the
+    // disconnect follows).
+    if (erro == QAbstractSocket::RemoteHostClosedError)
+        return;
+    int codigo = erro == QAbstractSocket::NetworkError ? kConexaoAbortada : 10000 + erro;
+    ServerSocketZURServerClientError(*conexao, codigo);
+}
+
+void TformPrincipal::clienteDesconectou(ConexaoTcp* conexao) {
+    ServerSocketZURServerClientDisconnect(*conexao);
+    conexao->deleteLater();
+}
+
+void TformPrincipal::fecharServidor() {
+    ServerSocketZURServer->close();
+    // The dropped connections get no disconnect notification: their slots are
+    // freed here, so that a server opened again has all ten.
+    const auto conexoes = findChildren<ConexaoTcp*>(Qt::FindDirectChildrenOnly);
+    for (ConexaoTcp* conexao : conexoes) {
+        conexao->socket()->disconnect(conexao);
+        conexao->socket()->abort();
+        conexao->deleteLater();
+    }
+    if (!conexoes.isEmpty())
+        LiberarTodosOsSlots();
 }
 
 void TformPrincipal::btnLeituraSerialClick() {

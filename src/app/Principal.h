@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+class ConexaoTcp;
 class QAction;
 class QFrame;
 class QLabel;
@@ -84,6 +85,13 @@ protected:
 
 private:
     void FormShow();
+    // The TCP server's client events, delivered to the network service.
+    void aceitarConexoes();
+    void clienteLeu(ConexaoTcp* conexao);
+    void clienteErro(ConexaoTcp* conexao, int erro);
+    void clienteDesconectou(ConexaoTcp* conexao);
+    // Stops listening and drops every client connection, freeing its slot.
+    void fecharServidor();
     void criarControles();
     bool verificarPortaSerial();
     void aplicarModelo();

@@ -1,0 +1,37 @@
+#include "Conexaotcp.h"
+
+#include <QTcpSocket>
+
+ConexaoTcp::ConexaoTcp(QTcpSocket* socket, QObject* parent) : QObject(parent), m_socket(socket) {
+    m_socket->setParent(this);
+}
+
+bool ConexaoTcp::conectada() const {
+    return m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+int ConexaoTcp::receber(unsigned char* destino, int maximo) {
+    if (maximo <= 0 || m_socket->bytesAvailable() <= 0)
+        return -1;
+    const qint64 lidos = m_socket->read(reinterpret_cast<char*>(destino), maximo);
+    return lidos > 0 ? static_cast<int>(lidos) : -1;
+}
+
+bool ConexaoTcp::enviar(const unsigned char* bytes, int quantidade) {
+    if (quantidade <= 0)
+        return true;
+    if (m_socket->write(reinterpret_cast<const char*>(bytes), quantidade) != quantidade)
+        return false;
+    // Out now, before whatever the caller does next (the save flow follows the
+    // Accept of a tracing); what the socket cannot take yet follows by itself.
+    m_socket->flush();
+    return true;
+}
+
+void ConexaoTcp::fechar() {
+    m_socket->close();
+}
+
+bool ConexaoTcp::haBytesEsperando() const {
+    return m_socket->bytesAvailable() > 0;
+}

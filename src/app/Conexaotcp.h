@@ -1,0 +1,30 @@
+// A client connection of the tracers' TCP server over a QTcpSocket.
+#pragma once
+
+#include "Conexaocliente.h"
+
+#include <QObject>
+
+class QTcpSocket;
+
+class ConexaoTcp : public QObject, public ConexaoCliente {
+    Q_OBJECT
+
+public:
+    // Takes the socket over (it becomes a child of this object).
+    ConexaoTcp(QTcpSocket* socket, QObject* parent);
+
+    bool conectada() const override;
+    int receber(unsigned char* destino, int maximo) override;
+    // The socket keeps what it cannot send at once and sends it, in order, as
+    // the peer takes it: a send is never cut short.
+    bool enviar(const unsigned char* bytes, int quantidade) override;
+    void fechar() override;
+
+    QTcpSocket* socket() const { return m_socket; }
+    // Bytes received and not yet taken.
+    bool haBytesEsperando() const;
+
+private:
+    QTcpSocket* m_socket;
+};
