@@ -22,7 +22,7 @@ namespace {
 
 constexpr int kSimReadyMs = 10000;
 // A DCS reading takes a few timer ticks per record; a slow sanitizer build more.
-constexpr int kReadingMs = 60000;
+constexpr int kReadingMs = 40000;
 
 std::string configuracao(int modelo, const std::string& porta, const std::string& caminho) {
     return "MODELOTRACER=" + std::to_string(modelo) + "\r\nPORTATCP=55555\r\nPORTASERIAL=" + porta +
@@ -142,6 +142,13 @@ private:
         QTRY_VERIFY(!m_janela->windowTitle().isEmpty());
         QVERIFY2(m_mensagens.isEmpty(), qPrintable(m_mensagens.join(QLatin1Char('|'))));
     }
+    // Waits for the reading file, or for a message that says why there is none.
+    void esperarLeitura(const std::string& caminho, Tracer& tracer) {
+        QTRY_VERIFY_WITH_TIMEOUT(fileExists(caminho) || !m_mensagens.isEmpty(), kReadingMs);
+        QVERIFY2(fileExists(caminho),
+                 qPrintable(m_mensagens.join(QLatin1Char('|')) + QLatin1Char('\n') +
+                            tracer.resultado(3000) + QLatin1Char('\n') + tracer.saida()));
+    }
     void compararLeitura(const std::string& arquivo, const char* esperado) {
         std::string texto;
         QVERIFY2(decifrar(readFileBytes(arquivo), texto), "the reading file does not decipher");
@@ -209,7 +216,7 @@ void TestTracers::leituraCompleta() {
         QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
 
     const std::string caminho = leituras() + "/" + arquivo.toStdString();
-    QTRY_VERIFY_WITH_TIMEOUT(fileExists(caminho), kReadingMs);
+    esperarLeitura(caminho, tracer);
     QCOMPARE(tracer.resultado(), QStringLiteral("RESULT OK readings=1"));
     compararLeitura(caminho, esperado.toLatin1().constData());
     QCOMPARE(m_mensagens, QStringList{QString::fromUtf8(kMessageSaveSucceeded)});
@@ -265,7 +272,7 @@ void TestTracers::dcsComLixoNaLinhaAindaLe() {
         QSKIP("a listed serial port needs a link under /dev: root only");
     abrir(2, tracer.porta);
     const std::string caminho = leituras() + "/815.krvw";
-    QTRY_VERIFY_WITH_TIMEOUT(fileExists(caminho), kReadingMs);
+    esperarLeitura(caminho, tracer);
     QCOMPARE(tracer.resultado(), QStringLiteral("RESULT OK fault=garbage"));
     compararLeitura(caminho, "huvitz.expected");
 }
@@ -283,7 +290,7 @@ void TestTracers::dcsMeioRegistroExpiraELeOSeguinte() {
         QSKIP("a listed serial port needs a link under /dev: root only");
     abrir(3, tracer.porta);
     const std::string caminho = leituras() + "/815.krvw";
-    QTRY_VERIFY_WITH_TIMEOUT(fileExists(caminho), kReadingMs);
+    esperarLeitura(caminho, tracer);
     QCOMPARE(tracer.resultado(), QStringLiteral("RESULT OK fault=half"));
     compararLeitura(caminho, "topcom.expected");
 }
