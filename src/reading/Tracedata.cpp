@@ -1,5 +1,6 @@
 #include "Tracedata.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
@@ -85,26 +86,57 @@ void completeOutline(struct_eyetrace& eye) {
 
 // Largest distance between two point slots. Squared distances are compared and
 // the root taken once: the root is monotonic, so the result is the same.
+//
+// Not every pair needs a look. With c the middle of the slots' box and r(i) the
+// distance of slot i from c, slots i and j lie at most r(i) + r(j) apart. The
+// slots are ordered from the farthest from c inwards and each is paired with
+// those after it, so both r(i) + r(j) along a row and the bound of each row's
+// first pair only fall: a row stops at the first pair whose bound squared is
+// below the best square found, and the search at the first such row. The bound
+// carries a margin far above the rounding of r, and every pair looked at gives
+// the very same square as in a search of all pairs, so the result is exactly
+// that search's.
 double largestChord(const struct_eyetrace& eye) {
     const int slots = eye.radiusCount > kDiagonalSlots ? eye.radiusCount : kDiagonalSlots;
+    double minX = eye.points[0].x, maxX = minX;
+    double minY = eye.points[0].y, maxY = minY;
+    for (int i = 1; i < slots; ++i) {
+        minX = std::fmin(minX, eye.points[i].x);
+        maxX = std::fmax(maxX, eye.points[i].x);
+        minY = std::fmin(minY, eye.points[i].y);
+        maxY = std::fmax(maxY, eye.points[i].y);
+    }
+    const double cx = (minX + maxX) / 2;
+    const double cy = (minY + maxY) / 2;
+    int order[kTracePointSlots];
+    double reachOf[kTracePointSlots];
+    for (int i = 0; i < slots; ++i) {
+        order[i] = i;
+        reachOf[i] = std::hypot(eye.points[i].x - cx, eye.points[i].y - cy);
+    }
+    std::sort(order, order + slots, [&reachOf](int a, int b) { return reachOf[a] > reachOf[b]; });
     double xs[kTracePointSlots];
     double ys[kTracePointSlots];
-    for (int i = 0; i < slots; ++i) {
-        xs[i] = eye.points[i].x;
-        ys[i] = eye.points[i].y;
+    double reach[kTracePointSlots];
+    for (int k = 0; k < slots; ++k) {
+        xs[k] = eye.points[order[k]].x;
+        ys[k] = eye.points[order[k]].y;
+        reach[k] = reachOf[order[k]];
     }
+    constexpr double kMargin = 1.0 + 1e-9;
+    const auto beyondBest = [](double bound, double best) {
+        return bound * bound * kMargin < best;
+    };
     double best = 0;
-    for (int i = 0; i < slots; ++i) {
-        const double xi = xs[i];
-        const double yi = ys[i];
-        double rowBest = 0;
-        for (int j = i + 1; j < slots; ++j) {
-            const double dx = xi - xs[j];
-            const double dy = yi - ys[j];
+    for (int k = 0; k + 1 < slots && !beyondBest(reach[k] + reach[k + 1], best); ++k) {
+        const double xk = xs[k];
+        const double yk = ys[k];
+        for (int j = k + 1; j < slots && !beyondBest(reach[k] + reach[j], best); ++j) {
+            const double dx = xk - xs[j];
+            const double dy = yk - ys[j];
             const double d2 = dx * dx + dy * dy;
-            rowBest = d2 > rowBest ? d2 : rowBest;
+            best = d2 > best ? d2 : best;
         }
-        best = rowBest > best ? rowBest : best;
     }
     return std::sqrt(best);
 }

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <random>
+
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -208,6 +212,33 @@ TEST(ComputeGeometry, DiagonalOfLongOutlinesTakesEveryPoint) {
     // Chord from the 30 mm point down to the 20 mm point straight up: 50 mm.
     EXPECT_NEAR(record->right.diag, 50.0, 1e-9);
     EXPECT_NEAR(record->right.vbox, 50.0, 1e-9);
+}
+
+// The diagonal search skips pairs that cannot be the longest; what it finds
+// must be exactly what a search of every pair of slots finds.
+TEST(ComputeGeometry, DiagonalEqualsTheSearchOfEveryPair) {
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 60; ++round) {
+        auto record = emptyRecord();
+        struct_eyetrace& eye = record->right;
+        const int count = std::uniform_int_distribution<int>(3, kTracePointSlots)(random);
+        eye.radiusCount = count;
+        const int base = std::uniform_int_distribution<int>(500, 3000)(random);
+        const int spread = round % 3 == 0 ? 2500 : 300; // spiky or lens-like
+        std::uniform_int_distribution<int> jitter(-spread, spread);
+        for (int i = 0; i < count; ++i)
+            eye.points[i].radius = static_cast<int16_t>(std::max(1, base + jitter(random)));
+        computeGeometry(*record);
+        const int slots = std::max(count, 1000);
+        double best = 0;
+        for (int i = 0; i < slots; ++i)
+            for (int j = i + 1; j < slots; ++j) {
+                const double dx = eye.points[i].x - eye.points[j].x;
+                const double dy = eye.points[i].y - eye.points[j].y;
+                best = std::max(best, dx * dx + dy * dy);
+            }
+        ASSERT_EQ(eye.diag, std::sqrt(best)) << "round " << round << ", " << count << " points";
+    }
 }
 
 } // namespace
