@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QTimer>
 
 namespace {
 MessageFunction g_messageFunction;
@@ -34,11 +35,21 @@ void QtUserInterface::setClipboardText(const std::string& text) {
 }
 
 void QtUserInterface::showImage(const unsigned char* bmp, int size) {
-    if (m_image == nullptr)
+    if (m_image == nullptr || bmp == nullptr || size <= 0)
+        return;
+    const bool scheduled = !m_pendingImage.isEmpty();
+    m_pendingImage = QByteArray(reinterpret_cast<const char*>(bmp), size);
+    if (!scheduled)
+        QTimer::singleShot(0, m_image, [this] { drawPendingImage(); });
+}
+
+void QtUserInterface::drawPendingImage() {
+    if (m_image == nullptr || m_pendingImage.isEmpty())
         return;
     QPixmap picture;
-    if (picture.loadFromData(bmp, static_cast<uint>(size), "BMP"))
+    if (picture.loadFromData(m_pendingImage, "BMP"))
         m_image->setPixmap(picture);
+    m_pendingImage.clear();
 }
 
 QtUserInterface& userInterface() {

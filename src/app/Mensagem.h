@@ -4,6 +4,7 @@
 
 #include "Userinterface.h"
 
+#include <QByteArray>
 #include <QString>
 #include <functional>
 
@@ -25,10 +26,15 @@ public:
 
     void showMessage(const std::string& text) override;
     void setClipboardText(const std::string& text) override;
+    // The picture is drawn when the window next paints: readings that come
+    // faster than that (networked tracers in a burst) show only the last one.
     void showImage(const unsigned char* bmp, int size) override;
+    // Draws a picture still waiting, at once.
+    void drawPendingImage();
 
 private:
     QLabel* m_image;
+    QByteArray m_pendingImage;
 };
 
 // The shared UI for code that shows messages outside a window (dialogs).

@@ -67,7 +67,10 @@ public:
     CommPort& portaTimer() { return m_portaTimer; }
     QTimer& timerSerial() { return *TimerSerial; }
     // Shows a frame picture given as BMP bytes, as after a reading.
-    void mostrarImagem(const unsigned char* bmp, int size) { m_ui.showImage(bmp, size); }
+    void mostrarImagem(const unsigned char* bmp, int size) {
+        m_ui.showImage(bmp, size);
+        m_ui.drawPendingImage();
+    }
     // The tracer model's text the next reading file carries (the DCS protocol may set it).
     void setTracerModel(const std::string& model) { m_contexto.model = model; }
 
