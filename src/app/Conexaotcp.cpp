@@ -4,6 +4,9 @@
 
 ConexaoTcp::ConexaoTcp(QTcpSocket* socket, QObject* parent) : QObject(parent), m_socket(socket) {
     m_socket->setParent(this);
+    // Replies are small and each one is awaited by the tracer: sent at once,
+    // not held back until the tracer acknowledges the previous segment.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 }
 
 bool ConexaoTcp::conectada() const {
