@@ -33,29 +33,6 @@ std::string stripQuotes(const std::string& text) {
     return text;
 }
 
-bool numeric(const std::string& text) {
-    if (text.empty())
-        return false;
-    for (const char c : text)
-        if (c < '0' || c > '9')
-            return false;
-    return true;
-}
-
-// A numeric job plus `step`, keeping its width and leading zeros (00815, 00816);
-// other jobs stay as they are.
-std::string nextJob(std::string job, int step) {
-    if (!numeric(job))
-        return job;
-    int carry = step;
-    for (std::size_t i = job.size(); i-- > 0 && carry != 0;) {
-        const int digit = (job[i] - '0') + carry;
-        job[i] = static_cast<char>('0' + digit % 10);
-        carry = digit / 10;
-    }
-    return carry != 0 ? decimal(carry) + job : job;
-}
-
 std::string summary(const std::vector<std::string>& lines, std::size_t bytes) {
     std::string text;
     const std::size_t shown = lines.size() <= kSummaryLines ? lines.size() : 2;
@@ -323,7 +300,28 @@ std::optional<Outcome> DcsTracer::sendNoise(std::size_t count, const char* what)
     return std::nullopt;
 }
 
+bool numeric(const std::string& text) {
+    if (text.empty())
+        return false;
+    for (const char c : text)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
 } // namespace
+
+std::string nextJob(std::string job, int step) {
+    if (!numeric(job))
+        return job;
+    int carry = step;
+    for (std::size_t i = job.size(); i-- > 0 && carry != 0;) {
+        const int digit = (job[i] - '0') + carry;
+        job[i] = static_cast<char>('0' + digit % 10);
+        carry = digit / 10;
+    }
+    return carry != 0 ? decimal(carry) + job : job;
+}
 
 Outcome runDcs(SimLine& line, const Options& options, const Frame& frame) {
     DcsTracer tracer(line, options, frame);

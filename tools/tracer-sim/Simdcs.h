@@ -8,8 +8,14 @@
 #include "Simoptions.h"
 #include "Simsession.h"
 
+#include <string>
+
 namespace sim {
 
 Outcome runDcs(SimLine& line, const Options& options, const Frame& frame);
+
+// A numeric job plus `step`, keeping its width and leading zeros (00815, 00816);
+// other jobs stay as they are.
+std::string nextJob(std::string job, int step);
 
 } // namespace sim

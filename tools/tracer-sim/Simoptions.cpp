@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstring>
 #include <initializer_list>
+#include <iterator>
 
 namespace sim {
 
@@ -18,6 +19,17 @@ const char* const kDcsFaults[] = {"none", "silent", "garbage", "half",
 const char* const kLt980Faults[] = {"none",         "silent",    "nak-block3", "wrong-header",
                                     "wrong-length", "stop-half", "unplug"};
 const char* const kTakuboFaults[] = {"none", "silent", "wrong-answer", "short-block", "unplug"};
+const char* const kNetFaults[] = {
+    "none",  "bad-lead",     "oversized",      "negative-length", "connection-ended",
+    "error", "bad-extended", "disconnect-mid", "garbage",         "silent"};
+// The options that only the serial models know, and those only model 1 knows.
+const char* const kSerialOnly[] = {"--link",    "--no-link",     "--baud",
+                                   "--no-pace", "--interval-ms", "--dialect"};
+const char* const kNetworkOnly[] = {"--host",  "--port",    "--pieces",   "--pair",
+                                    "--drill", "--ask-job", "--job-times"};
+constexpr int kNetworkWaitMs = 10000;    // model 1's default for connecting
+constexpr std::size_t kJobBytes = 16;    // the Job identification's payload
+constexpr std::size_t kMaxPiece = 65535; // a sane bound: pieces beyond the message are cut to it
 
 bool wholeNumber(const char* text, int low, int high, int& value) {
     const char* end = text + std::strlen(text);
@@ -26,6 +38,26 @@ bool wholeNumber(const char* text, int low, int high, int& value) {
     if (problem != std::errc() || stop != end || parsed < low || parsed > high)
         return false;
     value = parsed;
+    return true;
+}
+
+// Sizes separated by commas, each 1 or more: "1,500,1583".
+bool pieceList(const char* text, std::vector<std::size_t>& pieces) {
+    std::vector<std::size_t> parsed;
+    const char* start = text;
+    for (;;) {
+        const char* comma = std::strchr(start, ',');
+        const char* end = comma == nullptr ? start + std::strlen(start) : comma;
+        std::size_t size = 0;
+        const auto [stop, problem] = std::from_chars(start, end, size);
+        if (problem != std::errc() || stop != end || size == 0 || size > kMaxPiece)
+            return false;
+        parsed.push_back(size);
+        if (comma == nullptr)
+            break;
+        start = comma + 1;
+    }
+    pieces = parsed;
     return true;
 }
 
@@ -46,7 +78,7 @@ template <std::size_t N> std::string joined(const char* const (&names)[N]) {
 // One option with its value; false with the reason when it is wrong.
 bool takeOption(const std::string& name, const char* value, Options& options, std::string& error) {
     int number = 0;
-    if (name == "--model" && wholeNumber(value, 0, 6, number) && number != 1) {
+    if (name == "--model" && wholeNumber(value, 0, 6, number)) {
         options.model = number;
     } else if (name == "--link" && value[0] != '\0') {
         options.link = value;
@@ -70,6 +102,13 @@ bool takeOption(const std::string& name, const char* value, Options& options, st
         options.fault = value;
     } else if (name == "--wait-ms" && wholeNumber(value, 1, kMaxMs, number)) {
         options.waitMs = number;
+        options.waitGiven = true;
+    } else if (name == "--host" && value[0] != '\0') {
+        options.host = value;
+    } else if (name == "--port" && wholeNumber(value, 1, 65535, number)) {
+        options.port = number;
+    } else if (name == "--pieces" && pieceList(value, options.pieces)) {
+        // pieceList has filled options.pieces
     } else {
         error = "wrong value for " + name + ": \"" + value + "\"";
         return false;
@@ -77,18 +116,85 @@ bool takeOption(const std::string& name, const char* value, Options& options, st
     return true;
 }
 
+// An option without a value; false when `name` is none of them.
+bool takeFlag(const std::string& name, Options& options) {
+    bool* const flags[] = {&options.noLink, &options.quiet, &options.pair,
+                           &options.askJob, &options.drill, &options.jobTimes};
+    const char* const names[] = {"--no-link", "--quiet", "--pair",
+                                 "--ask-job", "--drill", "--job-times"};
+    if (name == "--no-pace") {
+        options.paced = false;
+        return true;
+    }
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+        if (name == names[i]) {
+            *flags[i] = true;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool needsValue(const std::string& name) {
-    for (const char* option : {"--model", "--link", "--baud", "--labels", "--job", "--count",
-                               "--interval-ms", "--dialect", "--fault", "--wait-ms"})
+    for (const char* option :
+         {"--model", "--link", "--baud", "--labels", "--job", "--count", "--interval-ms",
+          "--dialect", "--fault", "--wait-ms", "--host", "--port", "--pieces"})
         if (name == option)
             return true;
     return false;
 }
 
+// An option given that the model does not know; empty when there is none.
+template <std::size_t N>
+std::string stranger(const std::vector<std::string>& given, const char* const (&names)[N]) {
+    for (const std::string& name : given)
+        if (listed(names, name))
+            return name;
+    return {};
+}
+
+// Model 1: the server's port is needed, the wait is for connecting.
+bool settleNetwork(Options& options, const std::vector<std::string>& given, std::string& error) {
+    if (const std::string name = stranger(given, kSerialOnly); !name.empty()) {
+        error = name + " is for the serial models only";
+        return false;
+    }
+    if (options.port == 0) {
+        error = "model 1 needs --port, the program's TCP port";
+        return false;
+    }
+    if (!listed(kNetFaults, options.fault)) {
+        error = "model 1 knows the faults " + joined(kNetFaults);
+        return false;
+    }
+    if (options.pair && !options.pieces.empty()) {
+        error = "--pair and --pieces exclude each other: --pair sends two messages in one write";
+        return false;
+    }
+    if (options.job.size() > kJobBytes) {
+        error = "--job may have at most 16 characters: the Job identification carries 16 bytes";
+        return false;
+    }
+    if (!options.waitGiven)
+        options.waitMs = kNetworkWaitMs;
+    options.link.clear();
+    return true;
+}
+
 // What depends on the model: the default link and dialect, the faults it knows.
-bool settle(Options& options, std::string& error) {
+bool settle(Options& options, const std::vector<std::string>& given, std::string& error) {
     if (options.model < 0) {
-        error = "--model is required (0, 2, 3, 4, 5 or 6)";
+        error = "--model is required (0 to 6)";
+        return false;
+    }
+    if (options.job.find_first_of(std::string("\r\n\x1C\x1D\x1E", 5)) != std::string::npos) {
+        error = "--job may not hold CR, LF, FS, GS or RS";
+        return false;
+    }
+    if (options.model == kNetworkModel)
+        return settleNetwork(options, given, error);
+    if (const std::string name = stranger(given, kNetworkOnly); !name.empty()) {
+        error = name + " is for model 1 only";
         return false;
     }
     const bool dcs = isDcsModel(options.model);
@@ -107,10 +213,6 @@ bool settle(Options& options, std::string& error) {
                      : (options.model == 0 ? joined(kLt980Faults) : joined(kTakuboFaults)));
         return false;
     }
-    if (options.job.find_first_of(std::string("\r\n\x1C\x1D\x1E", 5)) != std::string::npos) {
-        error = "--job may not hold CR, LF, FS, GS or RS";
-        return false;
-    }
     if (!options.noLink && options.link.empty())
         options.link = "/dev/ttyKRVWSIM" + decimal(options.model);
     if (options.noLink)
@@ -125,6 +227,7 @@ bool isDcsModel(int model) {
 }
 
 Parsed parseOptions(int argc, char** argv, Options& options, std::string& error) {
+    std::vector<std::string> given; // the options named, for the checks by model
     for (int i = 1; i < argc; ++i) {
         std::string name = argv[i];
         const char* value = nullptr;
@@ -135,10 +238,8 @@ Parsed parseOptions(int argc, char** argv, Options& options, std::string& error)
         }
         if (name == "--help" || name == "-h")
             return Parsed::Help;
-        if (value == nullptr && (name == "--no-link" || name == "--no-pace" || name == "--quiet")) {
-            options.noLink = options.noLink || name == "--no-link";
-            options.paced = options.paced && name != "--no-pace";
-            options.quiet = options.quiet || name == "--quiet";
+        if (value == nullptr && takeFlag(name, options)) {
+            given.push_back(name);
             continue;
         }
         if (!needsValue(name)) {
@@ -154,30 +255,43 @@ Parsed parseOptions(int argc, char** argv, Options& options, std::string& error)
         }
         if (!takeOption(name, value, options, error))
             return Parsed::Wrong;
+        given.push_back(name);
     }
-    return settle(options, error) ? Parsed::Run : Parsed::Wrong;
+    return settle(options, given, error) ? Parsed::Run : Parsed::Wrong;
 }
 
 const char* usageText() {
     return "usage: krvw-tracer-sim --model N [options]\n"
-           "Plays a serial tracer on a pseudo-terminal: model 0 NIDEK LT980, 2 Huvitz,\n"
-           "3 TopCom, 4 Essilor, 5 Takubomatic FD-80, 6 NIDEK LT1000/LT1200 (serial).\n"
+           "Plays a tracer: model 0 NIDEK LT980, 2 Huvitz, 3 TopCom, 4 Essilor,\n"
+           "5 Takubomatic FD-80, 6 NIDEK LT1000/LT1200 (serial) on a pseudo-terminal;\n"
+           "model 1 NIDEK LT1000/LT1200/ICE connecting to the program's TCP server.\n"
            "  --link PATH        the link to the port to make (default /dev/ttyKRVWSIM<N>)\n"
            "  --no-link          make no link; the port is the pseudo-terminal itself\n"
            "  --baud B           9600 (default), 19200 or 38400: the line's pace\n"
            "  --no-pace          send as fast as the pseudo-terminal takes it\n"
            "  --labels FILE      send the tracing of this VCA label file\n"
-           "  --job TEXT         the job sent in JOB= (DCS models; default the file's, else "
-           "00815)\n"
+           "  --job TEXT         the job sent (DCS models in JOB=, model 1 in the Job\n"
+           "                     identification; default the file's, else 00815)\n"
            "  --count K          readings to serve before ending (default 1)\n"
            "  --interval-ms MS   pause between DCS readings (default 1000)\n"
            "  --dialect D        DCS only: trc (models 2, 4), 1234 (model 3), 1 (model 6)\n"
            "  --fault F          misbehave: DCS silent, garbage, half, nak, no-ack, flood, stop;\n"
            "                     LT980 silent, nak-block3, wrong-header, wrong-length,\n"
            "                     stop-half, unplug; Takubomatic silent, wrong-answer,\n"
-           "                     short-block, unplug\n"
-           "  --wait-ms MS       wait for the program's first contact (default 120000)\n"
-           "  --quiet            print only the PORT, STATS and RESULT lines\n";
+           "                     short-block, unplug; model 1 bad-lead, oversized,\n"
+           "                     negative-length, connection-ended, error, bad-extended,\n"
+           "                     disconnect-mid, garbage, silent\n"
+           "  --wait-ms MS       wait for the program's first contact (default 120000);\n"
+           "                     model 1: keep trying to connect (default 10000)\n"
+           "  --quiet            print only the PORT, CONNECTED, STATS and RESULT lines\n"
+           "Model 1 only:\n"
+           "  --port P           the program's TCP port (required)\n"
+           "  --host H           the program's host (default 127.0.0.1)\n"
+           "  --pieces N1,N2,..  write each Job data in pieces of these sizes, 50 ms apart\n"
+           "  --pair             Job identification and Job data in one write\n"
+           "  --ask-job          after each Job data, ask for the job back and check it\n"
+           "  --drill            add a drill block with two holes to the Job data\n"
+           "  --job-times        print JOBSENT <job> <monotonic ns> after each Job data\n";
 }
 
 } // namespace sim

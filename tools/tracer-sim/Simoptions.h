@@ -1,7 +1,9 @@
 // The simulator's command line.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -20,12 +22,23 @@ struct Options {
     int intervalMs = 1000;
     std::string dialect; // DCS models: trc, 1234 or 1
     std::string fault = "none";
-    int waitMs = 120000; // first contact
+    int waitMs = 120000; // first contact; for model 1 the connecting
+    bool waitGiven = false;
     bool quiet = false;
+    // Model 1, the networked tracer: the program's server and how to talk to it.
+    std::string host = "127.0.0.1";
+    int port = 0;
+    std::vector<std::size_t> pieces; // the Job data written in pieces of these sizes
+    bool pair = false;               // Job identification and Job data in one write
+    bool askJob = false;             // a Job request after each Job data
+    bool drill = false;              // a drill block in the Job data
+    bool jobTimes = false;           // a JOBSENT line after each Job data
 };
 
 // Models 2, 3, 4 and 6 speak the VCA DCS label protocol.
 bool isDcsModel(int model);
+// Model 1 connects to the program's TCP server; all others play a serial line.
+constexpr int kNetworkModel = 1;
 
 enum class Parsed { Run, Help, Wrong };
 

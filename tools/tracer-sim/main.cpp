@@ -1,9 +1,12 @@
-// krvw-tracer-sim: plays one serial tracer on a pseudo-terminal, for users who
-// want to see a reading without a device and for the tests, whose peer it is.
+// krvw-tracer-sim: plays one tracer, serial on a pseudo-terminal or networked
+// over TCP, for users who want to see a reading without a device and for the
+// tests, whose peer it is.
 #include "Simdcs.h"
 #include "Simframe.h"
 #include "Simline.h"
 #include "Simlt980.h"
+#include "Simnetjob.h"
+#include "Simnetrun.h"
 #include "Simoptions.h"
 #include "Simout.h"
 #include "Simtakubo.h"
@@ -22,6 +25,8 @@ const char* tracerName(int model) {
     switch (model) {
     case 0:
         return "NIDEK LT980";
+    case kNetworkModel:
+        return "NIDEK LT1000/LT1200/ICE (network)";
     case 2:
         return "Huvitz";
     case 3:
@@ -35,9 +40,29 @@ const char* tracerName(int model) {
     }
 }
 
-// The frame and, for the binary tracers, its blocks; false when it cannot be sent.
-bool prepareFrame(const Options& options, Frame& frame, Lt980Payloads& lt980, std::string& block,
-                  std::string& error) {
+// The binary encodings of the frame a tracer sends.
+struct Encoded {
+    Lt980Payloads lt980;
+    std::string block; // Takubomatic
+    NetJob job;        // model 1
+};
+
+// The job texts the networked tracer sends must fit its 16 bytes, the last
+// one (counted up from the first) included.
+bool jobTextsFit(const Options& options, const Frame& frame, std::string& error) {
+    for (const int reading : {1, options.count}) {
+        const std::string job = netJobText(options, frame, reading);
+        if (job.size() > kJobTextBytes) {
+            error =
+                "the job \"" + job + "\" is longer than the 16 bytes a Job identification carries";
+            return false;
+        }
+    }
+    return true;
+}
+
+// The frame and, for the binary tracers, its encoding; false when it cannot be sent.
+bool prepareFrame(const Options& options, Frame& frame, Encoded& encoded, std::string& error) {
     if (options.labels.empty())
         builtinFrame(options.model == 5 ? kTakuboPoints : kBuiltinPoints, frame);
     else if (!loadLabelFile(options.labels, frame, error))
@@ -48,14 +73,16 @@ bool prepareFrame(const Options& options, Frame& frame, Lt980Payloads& lt980, st
         error = "a measure cannot be read: " + frame.measureProblems.front();
         return false;
     }
-    return options.model == 0 ? buildLt980Payloads(frame, lt980, error)
-                              : buildTakuboBlock(frame, block, error);
+    if (options.model == kNetworkModel)
+        return jobTextsFit(options, frame, error) &&
+               buildNetJob(frame, options.drill, encoded.job, error);
+    return options.model == 0 ? buildLt980Payloads(frame, encoded.lt980, error)
+                              : buildTakuboBlock(frame, encoded.block, error);
 }
 
 // The line lives only while it serves: it closes and its link goes before the
 // RESULT line is written, so a reader of that line finds the link gone.
-Outcome serve(const Options& options, const Frame& frame, const Lt980Payloads& lt980,
-              const std::string& block) {
+Outcome serve(const Options& options, const Frame& frame, const Encoded& encoded) {
     SimLine line;
     std::string error;
     if (!line.open(error))
@@ -72,9 +99,9 @@ Outcome serve(const Options& options, const Frame& frame, const Lt980Payloads& l
         (options.paced ? decimal(options.baud) + " baud" : std::string("unpaced")) +
         (options.fault == "none" ? std::string() : ", fault " + options.fault));
     if (options.model == 0)
-        return runLt980(line, options, lt980);
+        return runLt980(line, options, encoded.lt980);
     if (options.model == 5)
-        return runTakubo(line, options, block);
+        return runTakubo(line, options, encoded.block);
     return runDcs(line, options, frame);
 }
 
@@ -96,14 +123,14 @@ int main(int argc, char** argv) {
     }
     setQuiet(options.quiet);
     Frame frame;
-    Lt980Payloads lt980;
-    std::string block;
-    if (!prepareFrame(options, frame, lt980, block, error)) {
+    Encoded encoded;
+    if (!prepareFrame(options, frame, encoded, error)) {
         complain("krvw-tracer-sim: the frame cannot be sent: " + error);
         return kUsageError;
     }
     installSignalCleanup();
-    const Outcome outcome = serve(options, frame, lt980, block);
+    const Outcome outcome = options.model == kNetworkModel ? runNetwork(options, frame, encoded.job)
+                                                           : serve(options, frame, encoded);
     sayAlways(std::string("RESULT ") + (outcome.ok ? "OK " : "FAIL ") + outcome.text);
     return outcome.ok ? 0 : 1;
 }
