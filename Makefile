@@ -51,6 +51,8 @@ bench: deps
 	./$(BUILD_BENCH)/bin/krvw-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	bench/startup.sh $(BUILD_BENCH)/bin/krvw
 	./$(BUILD_BENCH)/bin/krvw-bench-dcs
+	./$(BUILD_BENCH)/bin/krvw-bench-network
+	./$(BUILD_BENCH)/bin/krvw-bench-network "" "" 1
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
