@@ -6,6 +6,7 @@
 
 #include "Readingfile.h"
 #include "Servidorrede.h"
+#include "leituracifrada.h"
 #include "testsupport.h"
 
 #include <QProcess>
@@ -13,7 +14,6 @@
 #include <QTcpSocket>
 #include <QtTest>
 
-#include <openssl/evp.h>
 #include <sys/stat.h>
 
 namespace {
@@ -30,27 +30,6 @@ quint16 portaLivre() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
     return probe.serverPort();
-}
-
-bool decifrar(const std::string& cifra, std::string& texto) {
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    if (ctx == nullptr)
-        return false;
-    const unsigned char iv[16] = {};
-    std::string saida(cifra.size() + 16, '\0');
-    int n = 0;
-    int fim = 0;
-    auto* destino = reinterpret_cast<unsigned char*>(saida.data());
-    const bool ok =
-        EVP_DecryptInit_ex(ctx, EVP_aes_128_cbc(), nullptr,
-                           reinterpret_cast<const unsigned char*>(kReadingKey), iv) == 1 &&
-        EVP_DecryptUpdate(ctx, destino, &n, reinterpret_cast<const unsigned char*>(cifra.data()),
-                          static_cast<int>(cifra.size())) == 1 &&
-        EVP_DecryptFinal_ex(ctx, destino + n, &fim) == 1;
-    EVP_CIPHER_CTX_free(ctx);
-    if (ok)
-        texto = saida.substr(0, static_cast<std::size_t>(n + fim));
-    return ok;
 }
 
 // A message of the tracers' protocol: code, words, payload, check bytes, terminator.
@@ -109,11 +88,9 @@ private:
         return tracer.read(n);
     }
     void compararLeitura(const std::string& arquivo, const char* esperado) {
-        std::string texto;
-        QVERIFY2(decifrar(readFileBytes(arquivo), texto), "the reading file does not decipher");
-        const std::string golden = readFileBytes(testDataPath(std::string("serial/") + esperado));
-        QVERIFY(!golden.empty());
-        QCOMPARE(QString::fromLatin1(texto.c_str()), QString::fromLatin1(golden.c_str()));
+        const std::string diferenca =
+            diferencaDaLeitura(arquivo, std::string("serial/") + esperado);
+        QVERIFY2(diferenca.empty(), diferenca.c_str());
     }
     // The simulator as a networked tracer; its last line.
     QString simular(QStringList argumentos) {

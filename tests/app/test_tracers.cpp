@@ -6,6 +6,7 @@
 #include "Principal.h"
 
 #include "Readingfile.h"
+#include "leituracifrada.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -14,7 +15,6 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,27 +30,6 @@ std::string configuracao(int modelo, const std::string& porta, const std::string
 }
 
 // The reading file's plain text, deciphered independently of the program.
-bool decifrar(const std::string& cifra, std::string& texto) {
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    if (ctx == nullptr)
-        return false;
-    const unsigned char iv[16] = {};
-    std::string saida(cifra.size() + 16, '\0');
-    int n = 0;
-    int fim = 0;
-    const bool ok =
-        EVP_DecryptInit_ex(ctx, EVP_aes_128_cbc(), nullptr,
-                           reinterpret_cast<const unsigned char*>(kReadingKey), iv) == 1 &&
-        EVP_DecryptUpdate(ctx, reinterpret_cast<unsigned char*>(saida.data()), &n,
-                          reinterpret_cast<const unsigned char*>(cifra.data()),
-                          static_cast<int>(cifra.size())) == 1 &&
-        EVP_DecryptFinal_ex(ctx, reinterpret_cast<unsigned char*>(saida.data()) + n, &fim) == 1;
-    EVP_CIPHER_CTX_free(ctx);
-    if (ok)
-        texto = saida.substr(0, static_cast<std::size_t>(n + fim));
-    return ok;
-}
-
 // The simulator as the tracer: started with its arguments, ready once it has
 // printed the port to configure; its last line tells how the reading went.
 class Tracer {
@@ -150,11 +129,9 @@ private:
                             tracer.resultado(3000) + QLatin1Char('\n') + tracer.saida()));
     }
     void compararLeitura(const std::string& arquivo, const char* esperado) {
-        std::string texto;
-        QVERIFY2(decifrar(readFileBytes(arquivo), texto), "the reading file does not decipher");
-        const std::string golden = readFileBytes(testDataPath(std::string("serial/") + esperado));
-        QVERIFY(!golden.empty());
-        QCOMPARE(QString::fromLatin1(texto.c_str()), QString::fromLatin1(golden.c_str()));
+        const std::string diferenca =
+            diferencaDaLeitura(arquivo, std::string("serial/") + esperado);
+        QVERIFY2(diferenca.empty(), diferenca.c_str());
     }
 
 private slots:
