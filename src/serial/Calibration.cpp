@@ -93,19 +93,20 @@ bool isPseudoTerminal(int fd) {
 }
 
 // Waits until the driver has sent every written byte, checking every few
-// milliseconds, for at most waitMs (-1: no limit). 0 when the queue is empty
-// or the time ran out (the bytes then still go out), else errno.
-int drainOutput(int fd, int waitMs) {
+// milliseconds, for at most waitMs (-1: no limit): until the queue is empty,
+// the time ran out (the bytes then still go out), or the queue can no longer be
+// looked at. That last is no failure of the write: its bytes were taken, and a
+// device that hung up right after receiving them (a tracer switched off after
+// its last block) does not undo them.
+void drainOutput(int fd, int waitMs) {
     constexpr uint32_t kCheckMs = 2;
     const uint32_t start = activeClock().tickCount();
     for (;;) {
         int queued = 0;
-        if (ioctl(fd, TIOCOUTQ, &queued) != 0)
-            return noModemControl(errno) ? 0 : errno;
-        if (queued <= 0)
-            return 0;
+        if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
+            return;
         if (waitMs >= 0 && activeClock().tickCount() - start >= static_cast<uint32_t>(waitMs))
-            return 0;
+            return;
         activeClock().sleep(kCheckMs);
     }
 }
@@ -466,7 +467,7 @@ int CommPort::Write(const void* buffer, uint32_t count, uint32_t& done) {
     // A write is done when its bytes are on the line, as a device's blocking
     // write is: a flush or a close that follows cannot take them back.
     if (result == 0 && done == count && count > 0)
-        result = drainOutput(m_fd, remainingMs(limited, total, start));
+        drainOutput(m_fd, remainingMs(limited, total, start));
     fcntl(m_fd, F_SETFL, flags);
     return result;
 }
