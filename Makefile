@@ -4,6 +4,8 @@ BUILD_ASAN  ?= build-asan
 BUILD_BENCH ?= build-bench
 CMAKE_FLAGS ?=
 JOBS        ?= $(shell nproc)
+PREFIX      ?= /opt/krvw
+DESTDIR     ?=
 
 # Debian packages the project needs to build, test and run.
 PACKAGES := build-essential cmake ninja-build pkg-config clang clang-format \
@@ -11,6 +13,13 @@ PACKAGES := build-essential cmake ninja-build pkg-config clang clang-format \
             qt6-base-dev qt6-qpa-plugins fonts-liberation
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+# What `make package` needs besides: the package's lint and the desktop entry's check.
+PACKAGE_TOOLS := lintian desktop-file-utils
+# sudo for install and uninstall when the prefix (or the nearest folder above
+# it that exists) is not writable by the user.
+INSTALL_SUDO = $(shell d='$(DESTDIR)$(PREFIX)'; while [ ! -e "$$d" ]; do d=$$(dirname "$$d"); done; \
+                       [ -w "$$d" ] || echo '$(SUDO)')
 
 .PHONY: all deps build run test test-sanitize bench format format-check clean
 
@@ -53,6 +62,33 @@ bench: deps
 	./$(BUILD_BENCH)/bin/krvw-bench-dcs
 	./$(BUILD_BENCH)/bin/krvw-bench-network
 	./$(BUILD_BENCH)/bin/krvw-bench-network "" "" 1
+
+.PHONY: install uninstall package docs
+
+# The tree under PREFIX (staged under DESTDIR when given): bin/krvw with its
+# ini/ folder, the tools, the icon, the desktop entry, the user guide.
+install: build
+	$(INSTALL_SUDO) env DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# Takes away what `make install` put there (the build folder's
+# install_manifest.txt); the configuration the program wrote stays.
+uninstall:
+	$(INSTALL_SUDO) env DESTDIR="$(DESTDIR)" \
+	    cmake -DMANIFEST=$(BUILD)/install_manifest.txt -P cmake/Uninstall.cmake
+
+# The Debian package, $(BUILD)/krvw_<version>_<arch>.deb, installing into
+# /opt/krvw; lintian fails the target on any error.
+package: build
+	@$(MAKE) --no-print-directory deps PACKAGES="$(PACKAGE_TOOLS)"
+	cd $(BUILD) && cpack -G DEB
+	desktop-file-validate $(BUILD)/desktop/debian/krvw.desktop
+	lintian --fail-on error --display-info $(BUILD)/$$(cd $(BUILD) && ls -t krvw_*.deb | head -n 1)
+
+# The screenshots in docs/images (the user guide's and the README's), grabbed offscreen.
+docs: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target krvw-grab
+	QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$(CURDIR)/$(BUILD)/xdg-runtime-icons \
+	    $(BUILD)/bin/krvw-grab docs/images tests/data/reading/realistic.labels
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -3,6 +3,8 @@
 //   krvw-grab OUTDIR [LABELFILE]
 // LABELFILE, a VCA label text, gives the frame shown in the main window.
 // Exit status 1 when a control is missing or out of place.
+//   krvw-grab --icon SIZE OUT.png
+// writes the program's icon (the about dialog's picture) SIZE pixels square.
 #include "Frameimage.h"
 #include "Labelparser.h"
 #include "Parametroskrvw.h"
@@ -11,11 +13,14 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
+#include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -104,14 +109,43 @@ void showFrame(TformPrincipal& window, const char* labelFile) {
         window.mostrarImagem(bmp.get(), size);
 }
 
+// Icons from 16 pixels (the smallest a desktop shows) to 1024 (the largest hicolor size).
+constexpr int kIconMin = 16;
+constexpr int kIconMax = 1024;
+
+int writeIcon(const char* sizeText, const char* path) {
+    int size = 0;
+    const char* end = sizeText + std::strlen(sizeText);
+    const auto parsed = std::from_chars(sizeText, end, size);
+    if (parsed.ec != std::errc() || parsed.ptr != end || size < kIconMin || size > kIconMax) {
+        std::fprintf(stderr, "krvw-grab: icon size %s is not a number from %d to %d\n", sizeText,
+                     kIconMin, kIconMax);
+        return 2;
+    }
+    const QString file = QString::fromLocal8Bit(path);
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    if (!desenharIcone(size).save(file, "PNG")) {
+        std::fprintf(stderr, "krvw-grab: cannot write %s\n", path);
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: krvw-grab OUTDIR [LABELFILE]\n");
+    const bool icon = argc == 4 && std::strcmp(argv[1], "--icon") == 0;
+    if (argc < 2 || (!icon && std::strcmp(argv[1], "--icon") == 0)) {
+        std::fprintf(stderr, "usage: krvw-grab OUTDIR [LABELFILE]\n"
+                             "       krvw-grab --icon SIZE OUT.png\n");
         return 2;
     }
+    // Taken before Qt removes the arguments it knows from argv.
+    const char* iconSize = icon ? argv[2] : nullptr;
+    const char* iconPath = icon ? argv[3] : nullptr;
     QApplication app(argc, argv);
+    if (icon)
+        return writeIcon(iconSize, iconPath);
     setMessageFunctionForTesting(
         [](const QString& text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
     const QString out = QString::fromLocal8Bit(argv[1]);

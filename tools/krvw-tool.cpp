@@ -1,10 +1,16 @@
-// Support tool for reading files: deciphers one, or makes one from a label file.
+// Support tool for reading files: deciphers one, shows its measures, draws its
+// frame picture, or makes one from a label file.
+#include "Atomicfile.h"
+#include "Codepage.h"
+#include "Frameimage.h"
 #include "Funcoesgerais.h"
 #include "Labelparser.h"
+#include "Pngfile.h"
 #include "Readingfile.h"
 #include "Rijndael.h"
 #include "Userinterface.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -17,6 +23,9 @@ namespace {
 
 constexpr size_t kModelTextMax = 99; // as a DCS record's MODEL value is held
 
+// A reading file is never longer than the cipher buffer the save flow writes it from.
+constexpr size_t kReadingFileMax = kReadingTextCapacity;
+
 bool readWholeFile(const char* path, std::string& bytes) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -25,8 +34,27 @@ bool readWholeFile(const char* path, std::string& bytes) {
     return !in.bad();
 }
 
+// At most `max` + 1 bytes: enough to tell a file that is too long.
+bool readFileUpTo(const char* path, size_t max, std::string& bytes) {
+    FILE* file = std::fopen(path, "rb");
+    if (file == nullptr)
+        return false;
+    bytes.resize(max + 1);
+    const size_t n = std::fread(bytes.data(), 1, bytes.size(), file);
+    const bool failed = std::ferror(file) != 0;
+    const int savedErrno = errno;
+    std::fclose(file);
+    bytes.resize(n);
+    errno = savedErrno;
+    return !failed;
+}
+
 // Deciphers a reading file; returns false with a reason when it is not one.
 bool decipherReading(const std::string& cipher, std::string& plain, std::string& reason) {
+    if (cipher.size() > kReadingFileMax) {
+        reason = "it is longer than " + std::to_string(kReadingFileMax) + " bytes";
+        return false;
+    }
     if (cipher.empty() || cipher.size() % CRijndael::kBlockSize != 0) {
         reason = "its length (" + std::to_string(cipher.size()) +
                  " bytes) is not a non-zero multiple of 16";
@@ -54,21 +82,179 @@ bool decipherReading(const std::string& cipher, std::string& plain, std::string&
     return true;
 }
 
-int decode(const char* path) {
+// The deciphered text of a reading file; false with a message on stderr.
+bool loadPlainText(const char* path, std::string& plain) {
     std::string cipher;
-    if (!readWholeFile(path, cipher)) {
+    if (!readFileUpTo(path, kReadingFileMax, cipher)) {
         std::fprintf(stderr, "krvw-tool: cannot read %s: %s\n", path, std::strerror(errno));
-        return 1;
+        return false;
     }
-    std::string plain;
     std::string reason;
     if (!decipherReading(cipher, plain, reason)) {
         std::fprintf(stderr, "krvw-tool: %s is not a valid reading file: %s\n", path,
                      reason.c_str());
-        return 1;
+        return false;
     }
+    return true;
+}
+
+// The plain text of a reading file, split into its lines. Besides a valid
+// cipher text, a reading holds text without NUL bytes and the lines the save
+// flow writes into every reading file.
+bool loadReading(const char* path, std::string& plain, LineField& lines) {
+    if (!loadPlainText(path, plain))
+        return false;
+    std::string problem;
+    if (plain.find('\0') != std::string::npos) {
+        problem = "its plain text holds NUL bytes";
+    } else {
+        lines.load(plain.data(), static_cast<int>(plain.size()));
+        for (const char* label : {"DBL", "HBOX", "VBOX", "VENDOR", "MODEL"})
+            if (problem.empty() && lines.find(label) < 0)
+                problem = std::string("its plain text has no ") + label + " line";
+    }
+    if (!problem.empty()) {
+        std::fprintf(stderr, "krvw-tool: %s is not a reading: %s\n", path, problem.c_str());
+        return false;
+    }
+    return true;
+}
+
+int decode(const char* path) {
+    std::string plain;
+    if (!loadPlainText(path, plain))
+        return 1;
     std::fwrite(plain.data(), 1, plain.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+// The frame picture of a reading, drawn as the window draws it, as a PNG file.
+int render(const char* path, const char* pngPath) {
+    std::string plain;
+    auto lines = std::make_unique<LineField>();
+    if (!loadReading(path, plain, *lines))
+        return 1;
+    auto record = std::make_unique<struct_tracedata>();
+    parseTraceLabels(*record, plain.c_str());
+    computeGeometry(*record);
+    auto bmp = std::make_unique<unsigned char[]>(kFrameImageCapacity);
+    int bmpSize = 0;
+    RgbImage image;
+    std::string reason;
+    std::string png;
+    if (renderFrameImage(*record, bmp.get(), bmpSize) != 0 ||
+        !bmpToRgb(bmp.get(), static_cast<size_t>(bmpSize), image, reason) ||
+        !encodePng(image, png)) {
+        std::fprintf(stderr, "krvw-tool: cannot make the frame picture of %s: %s\n", path,
+                     reason.empty() ? "no memory" : reason.c_str());
+        return 1;
+    }
+    if (writeFileAtomically(pngPath, png.data(), png.size()) != kWriteDone) {
+        std::fprintf(stderr, "krvw-tool: cannot write %s: %s\n", pngPath, std::strerror(errno));
+        return 1;
+    }
+    return 0;
+}
+
+// One ';' field of a label's value, or "-" when the label or field is missing.
+std::string field(const LineField& lines, CSVreader& csv, const char* label, int index) {
+    const int i = lines.find(label);
+    if (i < 0 || !csv.split(lines.value(i)) || index >= csv.count())
+        return "-";
+    return windows1252ToUtf8(csv.item(index));
+}
+
+// The point count of each eye from the TRCFMT or ZFMT headers (0 when none).
+void pointCounts(const LineField& lines, CSVreader& csv, const char* header, long& right,
+                 long& left) {
+    right = 0;
+    left = 0;
+    int found[kLineFieldLines];
+    const int n = lines.findAll(header, found, kLineFieldLines);
+    for (int h = 0; h < n; ++h) {
+        if (!csv.split(lines.value(found[h])) || csv.count() < 4)
+            continue;
+        if (std::strcmp(csv.item(3), "R") == 0)
+            right = cAtol(csv.item(1));
+        else if (std::strcmp(csv.item(3), "L") == 0)
+            left = cAtol(csv.item(1));
+    }
+}
+
+void printRow(const char* name, const std::string& right, const std::string& left) {
+    if (left.empty())
+        std::printf("%-34s %10s\n", name, right.c_str());
+    else
+        std::printf("%-34s %10s %10s\n", name, right.c_str(), left.c_str());
+}
+
+void printValue(const char* name, const std::string& value) {
+    std::printf("%-34s %s\n", name, value.empty() ? "-" : value.c_str());
+}
+
+// The measures of a reading as the file holds them.
+int show(const char* path) {
+    std::string plain;
+    auto lines = std::make_unique<LineField>();
+    if (!loadReading(path, plain, *lines))
+        return 1;
+    auto csv = std::make_unique<CSVreader>();
+    const auto pair = [&](const char* name, const char* label) {
+        printRow(name, field(*lines, *csv, label, 0), field(*lines, *csv, label, 1));
+    };
+    printRow("", "right", "left");
+    pair("box width (HBOX, mm)", "HBOX");
+    pair("box height (VBOX, mm)", "VBOX");
+    pair("diagonal (_DIAG, mm)", "_DIAG");
+    long right = 0;
+    long left = 0;
+    pointCounts(*lines, *csv, "TRCFMT", right, left);
+    printRow("radii (TRCFMT)", std::to_string(right), std::to_string(left));
+    pointCounts(*lines, *csv, "ZFMT", right, left);
+    printRow("z values (ZFMT)", std::to_string(right), std::to_string(left));
+    printRow("distance between lenses (DBL, mm)", field(*lines, *csv, "DBL", 0), "");
+    std::string text;
+    lines->getValue("VENDOR", text);
+    printValue("vendor (VENDOR)", windows1252ToUtf8(text));
+    text.clear();
+    lines->getValue("MODEL", text);
+    printValue("model (MODEL)", windows1252ToUtf8(text));
+    int drill[kLineFieldLines];
+    const int holes = lines->findAll("DRILLE", drill, kLineFieldLines);
+    for (int h = 0; h < holes; ++h)
+        printValue("drill hole (DRILLE)", windows1252ToUtf8(lines->value(drill[h])));
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+// Support command: enciphers a plain text as the save flow does (PKCS #7
+// padding, AES-128-CBC with the reading key and a zero IV), to make reading
+// files of a known text.
+int encode(const char* plainPath, const char* outPath) {
+    std::string plain;
+    // The save flow keeps room for at least one byte of padding.
+    if (!readFileUpTo(plainPath, kReadingFileMax - 1, plain)) {
+        std::fprintf(stderr, "krvw-tool: cannot read %s: %s\n", plainPath, std::strerror(errno));
+        return 1;
+    }
+    if (plain.size() > kReadingFileMax - 1) {
+        std::fprintf(stderr, "krvw-tool: %s is longer than a reading file's text (%zu bytes)\n",
+                     plainPath, kReadingFileMax - 1);
+        return 1;
+    }
+    const size_t padding = CRijndael::kBlockSize - plain.size() % CRijndael::kBlockSize;
+    plain.append(padding, static_cast<char>(padding));
+    std::vector<unsigned char> cipher(plain.size());
+    const unsigned char zeroIv[CRijndael::kBlockSize] = {};
+    CRijndael aes;
+    aes.setKey(reinterpret_cast<const unsigned char*>(kReadingKey), zeroIv, CRijndael::kKeySize,
+               CRijndael::kBlockSize);
+    aes.encryptCbc(reinterpret_cast<const unsigned char*>(plain.data()), cipher.data(),
+                   static_cast<int>(cipher.size()));
+    if (writeFileAtomically(outPath, cipher.data(), cipher.size()) != kWriteDone) {
+        std::fprintf(stderr, "krvw-tool: cannot write %s: %s\n", outPath, std::strerror(errno));
+        return 1;
+    }
+    return 0;
 }
 
 // The tool has no window: messages go to stderr, the picture and clipboard nowhere.
@@ -116,6 +302,10 @@ int import(const char* labelFile, const char* directory) {
 void usage(FILE* out) {
     std::fputs("usage: krvw-tool decode FILE\n"
                "           print the plain text of a reading file\n"
+               "       krvw-tool show FILE\n"
+               "           print the measures of a reading file\n"
+               "       krvw-tool render FILE OUT.png\n"
+               "           draw the frame picture of a reading file, as the window does\n"
                "       krvw-tool import LABELFILE DIR\n"
                "           make a reading file in DIR from a VCA label text\n",
                out);
@@ -128,6 +318,13 @@ int main(int argc, char** argv) {
         return decode(argv[2]);
     if (argc == 4 && std::strcmp(argv[1], "import") == 0)
         return import(argv[2], argv[3]);
+    if (argc == 3 && std::strcmp(argv[1], "show") == 0)
+        return show(argv[2]);
+    if (argc == 4 && std::strcmp(argv[1], "render") == 0)
+        return render(argv[2], argv[3]);
+    // Not in the usage text: a support command (README, "krvw-tool").
+    if (argc == 4 && std::strcmp(argv[1], "encode") == 0)
+        return encode(argv[2], argv[3]);
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         usage(stdout);
         return 0;

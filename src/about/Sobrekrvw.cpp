@@ -3,6 +3,7 @@
 #include "Fontes.h"
 
 #include <QFrame>
+#include <QImage>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
@@ -23,16 +24,12 @@ constexpr int kLarguraFigura = 100;
 constexpr int kAlturaFigura = 58;
 constexpr int kMargemMoldura = 4; // the bevel lies 4 pixels around the picture
 
-// The logo: a pair of spectacle lenses over the product's name.
-QPixmap desenharLogo() {
-    QPixmap pixmap(kLarguraFigura, kAlturaFigura);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient fundo(0, 0, 0, kAlturaFigura);
-    fundo.setColorAt(0.0, QColor(255, 255, 255));
-    fundo.setColorAt(1.0, QColor(200, 218, 240));
-    painter.fillRect(pixmap.rect(), fundo);
+const QColor kFundoClaro(255, 255, 255); // the background's gradient, top to bottom
+const QColor kFundoEscuro(200, 218, 240);
 
+// The logo, a pair of spectacle lenses over the product's name, in the
+// picture's own units (kLarguraFigura x kAlturaFigura) over its background.
+void pintarLogo(QPainter& painter) {
     const QColor azul(20, 60, 140);
     painter.setPen(QPen(azul, 2.5));
     painter.setBrush(QColor(225, 238, 255, 180));
@@ -48,6 +45,17 @@ QPixmap desenharLogo() {
     painter.setPen(azul);
     painter.drawText(QRectF(0.0, 32.0, kLarguraFigura, 24.0), Qt::AlignCenter,
                      QStringLiteral("GIRA"));
+}
+
+QPixmap desenharLogo() {
+    QPixmap pixmap(kLarguraFigura, kAlturaFigura);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient fundo(0, 0, 0, kAlturaFigura);
+    fundo.setColorAt(0.0, kFundoClaro);
+    fundo.setColorAt(1.0, kFundoEscuro);
+    painter.fillRect(pixmap.rect(), fundo);
+    pintarLogo(painter);
     painter.end();
     return pixmap;
 }
@@ -90,3 +98,25 @@ TformSobreBase::TformSobreBase(const LayoutSobre& layout, QWidget* parent)
 }
 
 TformSobreKRVW::TformSobreKRVW(QWidget* parent) : TformSobreBase(kLayoutKRVW, parent) {}
+
+QImage desenharIcone(int lado) {
+    QImage icone(lado, lado, QImage::Format_ARGB32_Premultiplied);
+    icone.fill(Qt::transparent);
+    QPainter painter(&icone);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    // The picture's background as a rounded square; corners of an eighth of a side.
+    QLinearGradient fundo(0, 0, 0, lado);
+    fundo.setColorAt(0.0, kFundoClaro);
+    fundo.setColorAt(1.0, kFundoEscuro);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(fundo);
+    painter.drawRoundedRect(QRectF(0.0, 0.0, lado, lado), lado / 8.0, lado / 8.0);
+    // The logo across the whole width, centred from top to bottom.
+    const double escala = static_cast<double>(lado) / kLarguraFigura;
+    painter.translate(0.0, (lado - kAlturaFigura * escala) / 2.0);
+    painter.scale(escala, escala);
+    pintarLogo(painter);
+    painter.end();
+    return icone;
+}

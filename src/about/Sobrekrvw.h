@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QImage>
 
 // What differs between the editions' about dialogs (pixels inside the client area).
 struct LayoutSobre {
@@ -31,3 +32,7 @@ public:
 
 // Created by main; null until then.
 extern TformSobreKRVW* formSobreKRVW;
+
+// The program's icon: the about dialog's picture on a square of `lado` pixels
+// with a transparent outside (the desktop's menus and the install tree's PNGs).
+QImage desenharIcone(int lado);

@@ -49,6 +49,25 @@ constexpr int kClientHeight = 322;
 // The baud rates the tracers use, in the order of the parameters dialog.
 const PortSlot kBaudRates[3] = {"9600", "19200", "38400"};
 
+// The wait cursor while a synchronous reading holds the message loop (the
+// window cannot repaint meanwhile). Restored by restaurar() before anything is
+// shown to the user, and in any case when the guard goes out of scope.
+class CursorDeEspera {
+public:
+    CursorDeEspera() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~CursorDeEspera() { restaurar(); }
+    CursorDeEspera(const CursorDeEspera&) = delete;
+    CursorDeEspera& operator=(const CursorDeEspera&) = delete;
+    void restaurar() {
+        if (m_ativo)
+            QApplication::restoreOverrideCursor();
+        m_ativo = false;
+    }
+
+private:
+    bool m_ativo = true;
+};
+
 bool modeloSerial(int modelo) {
     return modelo == 0 || (modelo >= 2 && modelo <= 6);
 }
@@ -402,8 +421,10 @@ void TformPrincipal::btnLeituraSerialClick() {
         if (!leitura)
             return;
         std::string detail;
+        CursorDeEspera espera;
         const int64_t numero =
             leitura(*m_registro, m_dispositivoSerial, std::stoi(m_parametros.baudRate), detail);
+        espera.restaurar();
         if (numero != 0) {
             MostrarMensagem(MensagemErroLeitura(numero, detail));
             return;

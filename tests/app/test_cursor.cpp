@@ -1,0 +1,151 @@
+// The wait cursor of the synchronous readings (LT980 and Takubomatic): set
+// while the reading holds the message loop, gone before any message is shown
+// and after the reading, whatever its outcome.
+#include "Principal.h"
+
+#include "ptypair.h"
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QPushButton>
+#include <QtTest>
+
+#include <cstring>
+#include <stdexcept>
+#include <sys/stat.h>
+
+namespace {
+
+std::string configuracao(int modelo, const std::string& porta, const std::string& caminho) {
+    return "MODELOTRACER=" + std::to_string(modelo) + "\r\nPORTATCP=55555\r\nPORTASERIAL=" + porta +
+           "\r\nBAUDRATE=9600\r\nCAMINHOLEITURA=" + caminho + "\r\nNOMSG=0\r\n";
+}
+
+// What the cursor looks like at a given moment.
+enum class Cursor { Normal, Espera, Outro };
+
+Cursor cursorAtual() {
+    const QCursor* cursor = QApplication::overrideCursor();
+    if (cursor == nullptr)
+        return Cursor::Normal;
+    return cursor->shape() == Qt::WaitCursor ? Cursor::Espera : Cursor::Outro;
+}
+
+} // namespace
+
+class TestCursor : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<ScratchDir> m_dir;
+    std::unique_ptr<ListedPort> m_porta;
+    std::unique_ptr<TformPrincipal> m_janela;
+    // Each message with the cursor seen when it was shown.
+    QStringList m_mensagens;
+    QList<Cursor> m_cursorNaMensagem;
+
+    // Applies a configuration of `modelo` and presses "Leitura". Where the
+    // pseudo-terminal cannot be listed as a serial port (no root), the port
+    // check refuses the configuration and hides the button; the handler the
+    // button runs is then called directly, with the model already read, as it
+    // is for a reading that throws (an exception must not cross Qt's event
+    // delivery).
+    void lerComModelo(int modelo, bool direto = false) {
+        const std::string porta = m_porta->ok() ? m_porta->path() : std::string("/dev/ttyKRVWNADA");
+        writeFileBytes(m_dir->file("ini/krvw.ini"), configuracao(modelo, porta, m_dir->path()));
+        m_janela->setCaminhoIni(m_dir->file("ini/krvw.ini"));
+        m_janela->show();
+        QTRY_VERIFY(!m_janela->windowTitle().isEmpty()); // the first show has been handled
+        m_mensagens.clear();
+        m_cursorNaMensagem.clear();
+        auto* leitura = m_janela->findChild<QPushButton*>(QStringLiteral("btnLeituraSerial"));
+        if (m_porta->ok() && !direto)
+            QTest::mouseClick(leitura, Qt::LeftButton);
+        else
+            m_janela->btnLeituraSerialClick();
+    }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<ScratchDir>();
+        QVERIFY(mkdir(m_dir->file("ini").c_str(), 0700) == 0);
+        m_porta = std::make_unique<ListedPort>("ttyKRVWCURSOR");
+        setMessageFunctionForTesting([this](const QString& text) {
+            m_mensagens << text;
+            m_cursorNaMensagem << cursorAtual();
+        });
+        m_janela = std::make_unique<TformPrincipal>();
+        QCOMPARE(cursorAtual(), Cursor::Normal);
+    }
+    void cleanup() {
+        m_janela.reset();
+        m_porta.reset();
+        m_dir.reset();
+        setMessageFunctionForTesting(nullptr);
+        while (QApplication::overrideCursor() != nullptr)
+            QApplication::restoreOverrideCursor(); // a failed test leaves the next ones clean
+    }
+
+    void esperaDuranteLeituraComErro() {
+        Cursor duranteALeitura = Cursor::Normal;
+        m_janela->setLeituraSincrona(
+            0, [&](struct_tracedata&, const std::string&, int, std::string& detail) -> int64_t {
+                duranteALeitura = cursorAtual();
+                detail = "Tracer não encontrado.";
+                return 40030010010020;
+            });
+        lerComModelo(0);
+        QCOMPARE(duranteALeitura, Cursor::Espera);
+        QCOMPARE(m_mensagens.size(), 1);
+        QVERIFY(m_mensagens[0].startsWith(QStringLiteral("Houve um problema na leitura (40")));
+        QCOMPARE(m_cursorNaMensagem[0], Cursor::Normal); // restored before the box
+        QCOMPARE(cursorAtual(), Cursor::Normal);
+    }
+
+    void esperaDuranteLeituraSalva() {
+        Cursor duranteALeitura = Cursor::Normal;
+        m_janela->setLeituraSincrona(
+            5, [&](struct_tracedata& record, const std::string&, int, std::string&) -> int64_t {
+                duranteALeitura = cursorAtual();
+                clearTraceData(record);
+                std::strcpy(record.job, "00815");
+                record.right.radiusCount = 4;
+                for (int i = 0; i < 4; ++i)
+                    record.right.points[i].radius = 2500;
+                return 0;
+            });
+        lerComModelo(5);
+        QCOMPARE(duranteALeitura, Cursor::Espera);
+        QVERIFY(fileExists(m_dir->file("815.krvw")));
+        QCOMPARE(m_mensagens.size(), 1);
+        QVERIFY(m_mensagens[0].startsWith(QStringLiteral("Concluído.")));
+        QCOMPARE(m_cursorNaMensagem[0], Cursor::Normal); // restored before the save flow
+        QCOMPARE(cursorAtual(), Cursor::Normal);
+    }
+
+    void esperaDesfeitaQuandoALeituraLancaExcecao() {
+        m_janela->setLeituraSincrona(
+            0, [](struct_tracedata&, const std::string&, int, std::string&) -> int64_t {
+                throw std::runtime_error("sem memória");
+            });
+        bool lancou = false;
+        try {
+            lerComModelo(0, true);
+        } catch (const std::runtime_error&) {
+            lancou = true;
+        }
+        QVERIFY(lancou);
+        QVERIFY(m_mensagens.isEmpty());
+        QCOMPARE(cursorAtual(), Cursor::Normal);
+    }
+
+    void semEsperaForaDasLeiturasSincronas() {
+        // Essilor: "Leitura" only opens the port; nothing holds the loop.
+        lerComModelo(4);
+        QCOMPARE(cursorAtual(), Cursor::Normal);
+    }
+};
+
+QTEST_MAIN(TestCursor)
+#include "test_cursor.moc"
