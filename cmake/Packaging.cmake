@@ -12,7 +12,7 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
     set(CMAKE_INSTALL_PREFIX /opt/krvw CACHE PATH "Where the install tree goes" FORCE)
 endif()
 set(KRVW_PACKAGE_PREFIX /opt/krvw) # the Debian package's tree
-set(KRVW_PACKAGE_MAINTAINER "Veltra Informática <suporte@veltra.com.br>"
+set(KRVW_PACKAGE_MAINTAINER "Veltra Informática <suporte@veltra.invalid>"
     CACHE STRING "The Debian package's maintainer, as Name <address>")
 
 install(TARGETS krvw krvw-tool krvw-tracer-sim RUNTIME DESTINATION bin)
