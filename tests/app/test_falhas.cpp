@@ -1,0 +1,654 @@
+// Faults around the main window, each with the outcome the user is promised
+// and nothing lost: a reading folder that is missing, read-only or full, or
+// whose disk fails on write, flush, close or rename; an ini folder that cannot
+// be written and configuration files that are damaged; serial tracers that are
+// unplugged, stop half-way, flood the line or whose port another program holds;
+// networked peers that misbehave while a good tracer is being served.
+#include "Principal.h"
+
+#include "Atomicfile.h"
+#include "Conexoesrede.h"
+#include "Parametros.h"
+#include "Readingfile.h"
+#include "Servidorrede.h"
+#include "leituracifrada.h"
+#include "ptypair.h"
+#include "simulador.h"
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A serial reading runs inside the button's handler or on the 500 ms timer; a
+// slow sanitizer build needs more than a fast one.
+constexpr int kLeituraMs = 60000;
+constexpr int kConexoesEmLaco = 200;
+// The reading folder as a small tmpfs: an older file and then filler up to the
+// last byte, so that not even one page is left for the new reading file.
+const char* const kTamanhoTmpfs = "size=64k";
+const char* const kAreaAntes = "o que estava na área de transferência";
+const char* const kLeituraAntiga = "uma leitura anterior, que não pode ser perdida";
+const char* const kArquivoPadrao = "MODELOTRACER=1\r\nPORTATCP=55555\r\nPORTASERIAL=\r\n"
+                                   "BAUDRATE=9600\r\nCAMINHOLEITURA=\r\nNOMSG=0\r\n";
+
+std::string configuracao(int modelo, const std::string& serial, int tcp, const std::string& caminho,
+                         bool noMsg) {
+    return "MODELOTRACER=" + std::to_string(modelo) + "\r\nPORTATCP=" + std::to_string(tcp) +
+           "\r\nPORTASERIAL=" + serial + "\r\nBAUDRATE=9600\r\nCAMINHOLEITURA=" + caminho +
+           "\r\nNOMSG=" + (noMsg ? "1" : "0") + "\r\n";
+}
+
+quint16 portaLivre() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+QStringList lista(const std::string& pasta) {
+    QStringList nomes;
+    for (const std::string& nome : listDir(pasta))
+        nomes << QString::fromStdString(nome);
+    return nomes;
+}
+
+QString texto(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+// A message of the networked tracers' protocol: code, words, payload, check bytes, terminator.
+QByteArray mensagem(unsigned char lider, unsigned char tipo, quint16 a, quint16 b) {
+    QByteArray m;
+    m.append(static_cast<char>(lider)).append(static_cast<char>(tipo)).append('\0');
+    for (quint16 palavra : {a, b, quint16{0}})
+        m.append(static_cast<char>(palavra & 0xFF)).append(static_cast<char>(palavra >> 8));
+    m.append('\0').append('\0').append('\x19');
+    return m;
+}
+
+// A mount made for one test and undone when the object goes, whatever the outcome.
+class Montagem {
+public:
+    ~Montagem() {
+        if (!m_alvo.empty())
+            umount2(m_alvo.c_str(), MNT_DETACH);
+    }
+    // `pasta` bound onto itself read-only: the only way to refuse root a write.
+    bool somenteLeitura(const std::string& pasta, QString& motivo) {
+        if (mount(pasta.c_str(), pasta.c_str(), nullptr, MS_BIND, nullptr) != 0)
+            return falhou("bind mount", motivo);
+        m_alvo = pasta;
+        if (mount(nullptr, pasta.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+            return falhou("read-only remount", motivo);
+        return true;
+    }
+    bool tmpfs(const std::string& pasta, QString& motivo) {
+        if (mount("tmpfs", pasta.c_str(), "tmpfs", 0, kTamanhoTmpfs) != 0)
+            return falhou("tmpfs mount", motivo);
+        m_alvo = pasta;
+        return true;
+    }
+
+private:
+    static bool falhou(const char* oque, QString& motivo) {
+        motivo = QStringLiteral("%1 refused (%2)").arg(QLatin1String(oque), qt_error_string(errno));
+        return false;
+    }
+    std::string m_alvo;
+};
+
+// The folder refuses new files: permissions where they bind (not root), else a
+// read-only mount. False, with the reason, where neither can be had.
+bool tornarSomenteLeitura(const std::string& pasta, Montagem& montagem, QString& motivo) {
+    if (geteuid() != 0)
+        return chmod(pasta.c_str(), 0500) == 0;
+    if (montagem.somenteLeitura(pasta, motivo))
+        return true;
+    motivo = QStringLiteral("root bypasses the folder's permissions and ") + motivo;
+    return false;
+}
+
+// Fills the file system of `pasta` to the last byte.
+void encher(const std::string& pasta) {
+    const int fd = open((pasta + "/enchimento").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const std::string bloco(4096, 'x');
+    while (fd >= 0 && write(fd, bloco.data(), bloco.size()) > 0) {
+    }
+    while (fd >= 0 && write(fd, "x", 1) > 0) {
+    }
+    if (fd >= 0)
+        close(fd);
+}
+
+// The disk failing under the writer, one call at a time. The write takes ten
+// bytes and then finds the disk full, leaving a part of the file behind.
+int g_escritas = 0;
+ssize_t escritaSemEspaco(int fd, const void* data, size_t size) {
+    if (g_escritas++ == 0)
+        return ::write(fd, data, size > 10 ? 10 : size);
+    errno = ENOSPC;
+    return -1;
+}
+int fsyncFalha(int fd) {
+    static_cast<void>(fd);
+    errno = EIO;
+    return -1;
+}
+int fechamentoFalha(int fd) {
+    ::close(fd);
+    errno = EIO;
+    return -1;
+}
+int renomeacaoFalha(const char* de, const char* para) {
+    static_cast<void>(de);
+    static_cast<void>(para);
+    errno = EXDEV;
+    return -1;
+}
+
+} // namespace
+
+class TestFalhas : public QObject {
+    Q_OBJECT
+
+private:
+    QStringList m_mensagens;
+    std::unique_ptr<ScratchDir> m_dir;
+    std::unique_ptr<TformPrincipal> m_janela;
+    std::unique_ptr<Montagem> m_montagem;
+    quint16 m_porta = 0;
+    int m_descritores = 0; // open descriptors with the window serving, before the fault
+
+    std::string leituras() const { return m_dir->file("leituras"); }
+    std::string ini() const { return m_dir->file("ini/krvw.ini"); }
+    QString realista() const {
+        return QString::fromStdString(testDataPath("reading/realistic.labels"));
+    }
+    QString link() const {
+        return QStringLiteral("/dev/ttyKRVWF%1").arg(static_cast<qint64>(getpid()));
+    }
+    QPushButton* botao(const char* nome) const {
+        return m_janela->findChild<QPushButton*>(QString::fromLatin1(nome));
+    }
+    void mostrar() {
+        m_janela->setCaminhoIni(ini());
+        m_janela->show();
+        QTRY_VERIFY(!m_janela->windowTitle().isEmpty()); // the first show has been handled
+    }
+    // The window serving networked tracers on a free port, readings into `caminho`.
+    void abrirRede(const std::string& caminho, bool noMsg) {
+        m_porta = portaLivre();
+        writeFileBytes(ini(), configuracao(1, "", m_porta, caminho, noMsg));
+        mostrar();
+        QTRY_VERIFY(m_janela->servidor().isListening());
+        QVERIFY2(m_mensagens.isEmpty(), qPrintable(m_mensagens.join(QLatin1Char('|'))));
+        m_descritores = descritoresAbertos();
+    }
+    void abrirSerial(int modelo, const std::string& porta) {
+        writeFileBytes(ini(), configuracao(modelo, porta, 55555, leituras(), false));
+        mostrar();
+        QVERIFY2(m_mensagens.isEmpty(), qPrintable(m_mensagens.join(QLatin1Char('|'))));
+    }
+    QStringList argumentosDeRede(const QStringList& mais) const {
+        return QStringList{QStringLiteral("--model"), QStringLiteral("1"), QStringLiteral("--port"),
+                           QString::number(m_porta), QStringLiteral("--quiet")} +
+               mais;
+    }
+    // One networked reading of the realistic tracing, job 00815; the simulator's last line.
+    QString leituraDeRede() {
+        Simulador tracer;
+        if (!tracer.iniciar(caminhoDoSimulador(),
+                            argumentosDeRede({QStringLiteral("--labels"), realista()}), false))
+            return QStringLiteral("not started");
+        return tracer.resultado(kLeituraMs);
+    }
+    QStringList argumentosSeriais(int modelo, const QStringList& mais) const {
+        return QStringList{QStringLiteral("--model"), QString::number(modelo),
+                           QStringLiteral("--link"), link(), QStringLiteral("--no-pace")} +
+               mais;
+    }
+    // A reading that could not be written: the message, the clipboard as it
+    // was, the folder as it was (no partial or temporary file) and no
+    // descriptor left open once the tracer has gone.
+    void conferirGravacaoRecusada(const QStringList& conteudo) {
+        QTRY_COMPARE(descritoresAbertos(), m_descritores);
+        QCOMPARE(m_mensagens, QStringList{QStringLiteral(
+                                  "Não foi possível gravar os dados da leitura. Por favor, "
+                                  "verifique se possui acesso ao diretório.")});
+        QCOMPARE(QApplication::clipboard()->text(), texto(kAreaAntes));
+        QCOMPARE(lista(leituras()), conteudo);
+        if (conteudo.contains(QStringLiteral("815.krvw")))
+            QCOMPARE(readFileBytes(leituras() + "/815.krvw"), std::string(kLeituraAntiga));
+    }
+    void conferirLeitura(const std::string& arquivo, const char* esperado) {
+        const std::string diferenca =
+            diferencaDaLeitura(leituras() + "/" + arquivo, std::string("serial/") + esperado);
+        QVERIFY2(diferenca.empty(), diferenca.c_str());
+    }
+    // Every slot of the connection table free, and ten new tracers all served.
+    void dezConexoesAtendidas() {
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [] {
+                for (int slot = 0; slot < kSlotsDeConexao; ++slot)
+                    if (SlotParaTeste(slot).livre != 1)
+                        return false;
+                return true;
+            }(),
+            10000);
+        QTcpSocket dez[kSlotsDeConexao];
+        for (QTcpSocket& tracer : dez) {
+            tracer.connectToHost(QHostAddress::LocalHost, m_porta);
+            QTRY_COMPARE(tracer.state(), QAbstractSocket::ConnectedState);
+        }
+        for (QTcpSocket& tracer : dez) {
+            tracer.write(mensagem(0x16, 1, 7, 9));
+            QTRY_VERIFY(tracer.bytesAvailable() >= 12);
+            QCOMPARE(tracer.read(12), mensagem(0x17, 2, 9, 7));
+        }
+    }
+    void conectarEDesconectarEnquanto(Simulador& bom, int minimo, int& feitas);
+    void falhaSerialEDepoisLeitura(int modelo, const QString& falha, const QString& numero,
+                                   const char* rotulos, const char* esperado);
+
+private slots:
+    void init() {
+        m_mensagens.clear();
+        setMessageFunctionForTesting([this](const QString& text) { m_mensagens << text; });
+        QApplication::clipboard()->setText(texto(kAreaAntes));
+        m_dir = std::make_unique<ScratchDir>();
+        QVERIFY(mkdir(m_dir->file("ini").c_str(), 0700) == 0);
+        QVERIFY(mkdir(leituras().c_str(), 0700) == 0);
+        m_janela = std::make_unique<TformPrincipal>();
+        m_montagem = std::make_unique<Montagem>();
+    }
+    void cleanup() {
+        setFileSystemCallsForTesting(nullptr);
+        m_janela.reset();
+        m_montagem.reset();
+        m_dir.reset();
+        setMessageFunctionForTesting(nullptr);
+    }
+
+    void pastaDeLeituraAusente();
+    void pastaDeLeituraSomenteLeitura();
+    void pastaDeLeituraCheia();
+    void discoFalhaAoGravar_data();
+    void discoFalhaAoGravar();
+    void pastaIniSomenteLeitura_data();
+    void pastaIniSomenteLeitura();
+    void arquivoDeParametrosDanificado_data();
+    void arquivoDeParametrosDanificado();
+    void tracerDesligadoNoMeioDoBloco_data();
+    void tracerDesligadoNoMeioDoBloco();
+    void lt980ParaNoMeioDoBloco();
+    void dcsInundaALinha();
+    void portaSerialPresaPorOutroPrograma();
+    void pareDeRedeMalComportado_data();
+    void pareDeRedeMalComportado();
+};
+
+void TestFalhas::pastaDeLeituraAusente() {
+    const std::string ausente = m_dir->file("leituras-que-nao-existem");
+    abrirRede(ausente, false);
+    QCOMPARE(leituraDeRede(), QStringLiteral("RESULT OK readings=1"));
+    QCOMPARE(m_mensagens,
+             QStringList{QStringLiteral("Não foi possível gravar os dados da leitura. Por favor, "
+                                        "verifique se possui acesso ao diretório.")});
+    QCOMPARE(QApplication::clipboard()->text(), texto(kAreaAntes));
+    QVERIFY(!fileExists(ausente));
+    QVERIFY(lista(leituras()).isEmpty());
+}
+
+void TestFalhas::pastaDeLeituraSomenteLeitura() {
+    writeFileBytes(leituras() + "/815.krvw", kLeituraAntiga);
+    QString motivo;
+    if (!tornarSomenteLeitura(leituras(), *m_montagem, motivo))
+        QSKIP(qPrintable(motivo));
+    abrirRede(leituras(), false);
+    QCOMPARE(leituraDeRede(), QStringLiteral("RESULT OK readings=1"));
+    conferirGravacaoRecusada({QStringLiteral("815.krvw")});
+}
+
+void TestFalhas::pastaDeLeituraCheia() {
+    if (geteuid() != 0)
+        QSKIP("a small file system to fill is a tmpfs mount, which needs root");
+    QString motivo;
+    if (!m_montagem->tmpfs(leituras(), motivo))
+        QSKIP(qPrintable(motivo));
+    writeFileBytes(leituras() + "/815.krvw", kLeituraAntiga);
+    encher(leituras());
+    abrirRede(leituras(), false);
+    QCOMPARE(leituraDeRede(), QStringLiteral("RESULT OK readings=1"));
+    conferirGravacaoRecusada({QStringLiteral("815.krvw"), QStringLiteral("enchimento")});
+}
+
+void TestFalhas::discoFalhaAoGravar_data() {
+    QTest::addColumn<int>("passo");
+    QTest::addRow("disco cheio depois de 10 bytes") << 0;
+    QTest::addRow("fsync com erro de E/S") << 1;
+    QTest::addRow("fechamento com erro de E/S") << 2;
+    QTest::addRow("renomeacao recusada") << 3;
+}
+
+// The writer's own seam: the step that fails is the only one replaced. Once
+// the disk is well again, the next reading replaces the older file.
+void TestFalhas::discoFalhaAoGravar() {
+    QFETCH(int, passo);
+    writeFileBytes(leituras() + "/815.krvw", kLeituraAntiga);
+    abrirRede(leituras(), false);
+    FileSystemCalls chamadas = {::write, ::fsync, ::close, ::rename};
+    if (passo == 0)
+        chamadas.write = escritaSemEspaco;
+    else if (passo == 1)
+        chamadas.fsync = fsyncFalha;
+    else if (passo == 2)
+        chamadas.close = fechamentoFalha;
+    else
+        chamadas.rename = renomeacaoFalha;
+    g_escritas = 0;
+    setFileSystemCallsForTesting(&chamadas);
+    QCOMPARE(leituraDeRede(), QStringLiteral("RESULT OK readings=1"));
+    setFileSystemCallsForTesting(nullptr);
+    conferirGravacaoRecusada({QStringLiteral("815.krvw")});
+    if (QTest::currentTestFailed())
+        return;
+
+    m_mensagens.clear();
+    QCOMPARE(leituraDeRede(), QStringLiteral("RESULT OK readings=1"));
+    QCOMPARE(m_mensagens, QStringList{texto(kMessageSaveSucceeded)});
+    conferirLeitura("815.krvw", "network.expected");
+    QCOMPARE(lista(leituras()), QStringList{QStringLiteral("815.krvw")});
+    QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(leituras() + "/815.krvw"));
+}
+
+void TestFalhas::pastaIniSomenteLeitura_data() {
+    QTest::addColumn<QString>("arquivo"); // "-" for none
+    QTest::addColumn<QStringList>("mensagens");
+    const QString m1 = texto(kMessageParametrosInvalidos);
+    const QString m2 = texto(kMessageParametrosNaoGravados);
+    const QString semParametros = texto(kMensagemSemParametros);
+    QTest::addRow("arquivo valido") << QStringLiteral("valido") << QStringList{};
+    QTest::addRow("arquivo invalido") << QStringLiteral("MODELOTRACER=2\r\nPORTATCP=abc\r\n")
+                                      << QStringList{m1, m2, semParametros};
+    QTest::addRow("sem arquivo") << QStringLiteral("-") << QStringList{m2, semParametros};
+}
+
+// A folder the program may read but not write: a valid file is used as it is;
+// anything else ends, after the messages, with no configuration in force and
+// the folder as it was.
+void TestFalhas::pastaIniSomenteLeitura() {
+    QFETCH(QString, arquivo);
+    QFETCH(QStringList, mensagens);
+    m_porta = portaLivre();
+    std::string conteudo;
+    if (arquivo == QStringLiteral("valido"))
+        conteudo = configuracao(1, "", m_porta, leituras(), false);
+    else if (arquivo != QStringLiteral("-"))
+        conteudo = arquivo.toStdString();
+    if (!conteudo.empty())
+        writeFileBytes(ini(), conteudo);
+    QString motivo;
+    if (!tornarSomenteLeitura(m_dir->file("ini"), *m_montagem, motivo))
+        QSKIP(qPrintable(motivo));
+    mostrar();
+    QTRY_COMPARE(m_mensagens, mensagens);
+    QCOMPARE(m_janela->servidor().isListening(), mensagens.isEmpty());
+    if (mensagens.isEmpty())
+        QCOMPARE(m_janela->servidor().serverPort(), m_porta);
+    QCOMPARE(lista(m_dir->file("ini")),
+             conteudo.empty() ? QStringList{} : QStringList{QStringLiteral("krvw.ini")});
+    if (!conteudo.empty())
+        QCOMPARE(readFileBytes(ini()), conteudo);
+}
+
+void TestFalhas::arquivoDeParametrosDanificado_data() {
+    QTest::addColumn<QByteArray>("arquivo");
+    QByteArray lixo;
+    for (int i = 0; i < 300; ++i) // every byte value, NUL, CR, LF and '=' among them
+        lixo.append(static_cast<char>((i * 37 + 11) & 0xFF));
+    QTest::addRow("lixo binario") << lixo;
+    const QByteArray cabeca("MODELOTRACER=3\r\nPORTATCP=1\r\nPORTASERIAL=\r\nBAUDRATE=9600\r\n"
+                            "CAMINHOLEITURA=/x\r\nNOMSG=0\r\nX=");
+    const QByteArray longo = cabeca + QByteArray(1025 - cabeca.size() - 2, 'y') + "\r\n";
+    QTest::addRow("1025 bytes") << longo;
+    QTest::addRow("cortado no meio de uma linha")
+        << QByteArray("MODELOTRACER=2\r\nPORTATCP=1\r\nPORTASER");
+}
+
+// Through the window: the invalid-file message alone, the file replaced by the
+// defaults, and the window serving on the default port as on a first start.
+void TestFalhas::arquivoDeParametrosDanificado() {
+    QFETCH(QByteArray, arquivo);
+    if (arquivo.size() > 1000)
+        QCOMPARE(arquivo.size(), 1025);
+    writeFileBytes(ini(), arquivo.toStdString());
+    mostrar();
+    QTRY_COMPARE(m_mensagens, QStringList{texto(kMessageParametrosInvalidos)});
+    QCOMPARE(readFileBytes(ini()), std::string(kArquivoPadrao));
+    QCOMPARE(lista(m_dir->file("ini")), QStringList{QStringLiteral("krvw.ini")});
+    QCOMPARE(m_janela->findChild<QLabel*>(QStringLiteral("lblTracer"))->text(),
+             QStringLiteral("Dispositivos: NIDEK LT1000/LT1200/ICE (rede)"));
+    QVERIFY(m_janela->servidor().isListening());
+    QCOMPARE(m_janela->servidor().serverPort(), quint16{55555});
+}
+
+void TestFalhas::tracerDesligadoNoMeioDoBloco_data() {
+    QTest::addColumn<int>("modelo");
+    QTest::addColumn<QString>("numero");
+    QTest::addColumn<QString>("rotulos");
+    QTest::addColumn<QString>("esperado");
+    // The line hangs up while the program waits for the rest of the data
+    // block: the bytes-waiting query fails (10) inside the block's receive.
+    // LT980: receive 10, in block 2's data step 60, in reading step 30.
+    QTest::addRow("NIDEK LT980") << 0 << QStringLiteral("10,060,030")
+                                 << QStringLiteral("reading/realistic.labels")
+                                 << QStringLiteral("lt980.expected");
+    // Takubomatic: receive 10, in the exchange's receive step 30, in reading step 30.
+    QTest::addRow("Takubomatic") << 5 << QStringLiteral("10,030,030")
+                                 << QStringLiteral("serial/takubomatic.labels")
+                                 << QStringLiteral("takubomatic.expected");
+}
+
+// The reading fails with its error number, the window stays usable, and the
+// tracer plugged back in (a new simulator on the same link) is read.
+void TestFalhas::tracerDesligadoNoMeioDoBloco() {
+    QFETCH(int, modelo);
+    QFETCH(QString, numero);
+    QFETCH(QString, rotulos);
+    QFETCH(QString, esperado);
+    falhaSerialEDepoisLeitura(modelo, QStringLiteral("unplug"), numero,
+                              rotulos.toLatin1().constData(), esperado.toLatin1().constData());
+}
+
+void TestFalhas::lt980ParaNoMeioDoBloco() {
+    // Half of block 2 and then silence: 512 of 1007 bytes after about 6 s (40),
+    // in block 2's data step 60, in reading step 30.
+    falhaSerialEDepoisLeitura(0, QStringLiteral("stop-half"), QStringLiteral("40,060,030"),
+                              "reading/realistic.labels", "lt980.expected");
+}
+
+void TestFalhas::falhaSerialEDepoisLeitura(int modelo, const QString& falha, const QString& numero,
+                                           const char* rotulos, const char* esperado) {
+    const QString dados = QString::fromStdString(testDataPath(rotulos));
+    auto defeituoso = std::make_unique<Simulador>();
+    QVERIFY(defeituoso->iniciar(caminhoDoSimulador(),
+                                argumentosSeriais(modelo, {QStringLiteral("--labels"), dados,
+                                                           QStringLiteral("--fault"), falha}),
+                                true));
+    if (defeituoso->porta.empty())
+        QSKIP("a listed serial port needs a link under /dev: root only");
+    abrirSerial(modelo, defeituoso->porta);
+    const int descritores = descritoresAbertos();
+    QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
+    QCOMPARE(descritoresAbertos(), descritores); // the port closed again
+    QCOMPARE(m_mensagens.size(), 1);
+    QVERIFY2(m_mensagens[0].startsWith(QStringLiteral("Houve um problema na leitura (") + numero +
+                                       QStringLiteral("):\n\n - ")),
+             qPrintable(m_mensagens[0]));
+    QVERIFY(m_mensagens[0].contains(QStringLiteral("Erro no recebimento de dados da leitura.")));
+    QVERIFY(lista(leituras()).isEmpty());
+    QCOMPARE(QApplication::clipboard()->text(), texto(kAreaAntes));
+    QCOMPARE(defeituoso->resultado(kLeituraMs), QStringLiteral("RESULT OK fault=") + falha);
+    defeituoso.reset(); // its link goes with it
+
+    m_mensagens.clear();
+    Simulador bom;
+    QVERIFY(bom.iniciar(caminhoDoSimulador(),
+                        argumentosSeriais(modelo, {QStringLiteral("--labels"), dados}), true));
+    QVERIFY(botao("btnLeituraSerial")->isEnabled());
+    QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
+    QCOMPARE(m_mensagens, QStringList{texto(kMessageSaveSucceeded)});
+    QCOMPARE(bom.resultado(kLeituraMs), QStringLiteral("RESULT OK readings=1"));
+    conferirLeitura("leitura.krvw", esperado);
+    QCOMPARE(QApplication::clipboard()->text(),
+             QString::fromStdString(leituras() + "/leitura.krvw"));
+}
+
+// 150 KB of noise before the first record: more than the receive buffer holds.
+// The noise is dropped and the tracing that follows is read.
+void TestFalhas::dcsInundaALinha() {
+    Simulador tracer;
+    QVERIFY(
+        tracer.iniciar(caminhoDoSimulador(),
+                       argumentosSeriais(2, {QStringLiteral("--labels"), realista(),
+                                             QStringLiteral("--fault"), QStringLiteral("flood")}),
+                       true));
+    if (tracer.porta.empty())
+        QSKIP("a listed serial port needs a link under /dev: root only");
+    abrirSerial(2, tracer.porta);
+    const std::string caminho = leituras() + "/815.krvw";
+    QTRY_VERIFY_WITH_TIMEOUT(fileExists(caminho) || !m_mensagens.isEmpty(), kLeituraMs);
+    QCOMPARE(m_mensagens, QStringList{texto(kMessageSaveSucceeded)});
+    QCOMPARE(tracer.resultado(kLeituraMs), QStringLiteral("RESULT OK fault=flood"));
+    conferirLeitura("815.krvw", "huvitz.expected");
+    QCOMPARE(lista(leituras()), QStringList{QStringLiteral("815.krvw")});
+}
+
+// Another program holds the port with flock, as this program does: the DCS
+// tracer's port stays closed without a word, the LT980 reading reports 10,010
+// (the open refused in its step 10), and the port is taken once it is let go.
+void TestFalhas::portaSerialPresaPorOutroPrograma() {
+    ListedPort porta("ttyKRVWFLK");
+    if (!porta.ok())
+        QSKIP("listing a pseudo-terminal as a serial port needs a link in /dev (root)");
+    const int outro = open(porta.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(outro >= 0);
+    QCOMPARE(flock(outro, LOCK_EX | LOCK_NB), 0);
+    abrirSerial(2, porta.path());
+    QVERIFY(!m_janela->portaTimer().isOpen());
+    QVERIFY(m_janela->timerSerial().isActive());
+    QTest::qWait(1200); // ticks on the closed port do nothing
+    QVERIFY(m_mensagens.isEmpty());
+
+    writeFileBytes(ini(), configuracao(0, porta.path(), 55555, leituras(), false));
+    m_janela->AplicarParametros();
+    QVERIFY(m_mensagens.isEmpty());
+    const int descritores = descritoresAbertos();
+    QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
+    QCOMPARE(descritoresAbertos(), descritores);
+    QCOMPARE(m_mensagens,
+             QStringList{QStringLiteral("Houve um problema na leitura (10,010):\n\n - Erro na "
+                                        "inicialização da conexão com o Tracer.\n\nReinicie o "
+                                        "Tracer, efetue uma nova leitura e tente novamente.")});
+    QVERIFY(lista(leituras()).isEmpty());
+
+    close(outro);
+    m_mensagens.clear();
+    writeFileBytes(ini(), configuracao(2, porta.path(), 55555, leituras(), false));
+    m_janela->AplicarParametros();
+    QVERIFY(m_janela->portaTimer().isOpen());
+    QVERIFY(m_mensagens.isEmpty());
+}
+
+void TestFalhas::pareDeRedeMalComportado_data() {
+    QTest::addColumn<QString>("falha"); // empty: the test's own socket loop
+    QTest::addColumn<QStringList>("mensagens");
+    QTest::addRow("desconecta no meio da mensagem")
+        << QStringLiteral("disconnect-mid") << QStringList{};
+    // The noise's first twelve bytes are no header: the connection is ended.
+    QTest::addRow("10 MB de lixo")
+        << QStringLiteral("garbage") << QStringList{texto(kMensagemInconsistencia)};
+    QTest::addRow("conexao aberta e calada") << QStringLiteral("silent") << QStringList{};
+    QTest::addRow("conecta e desconecta em laco") << QString() << QStringList{};
+}
+
+// A bad peer and a good tracer at the same time: every reading of the good
+// one saved exactly, the bad one's outcome as promised, and then all ten
+// slots free and serving.
+void TestFalhas::pareDeRedeMalComportado() {
+    QFETCH(QString, falha);
+    QFETCH(QStringList, mensagens);
+    abrirRede(leituras(), true);
+    constexpr int kLeiturasBoas = 20;
+    Simulador mau;
+    if (!falha.isEmpty()) {
+        // A job of its own: nothing of it may reach a file.
+        QVERIFY(mau.iniciar(caminhoDoSimulador(),
+                            argumentosDeRede({QStringLiteral("--fault"), falha,
+                                              QStringLiteral("--job"), QStringLiteral("77777"),
+                                              QStringLiteral("--wait-ms"), QStringLiteral("4000")}),
+                            false));
+        QTRY_VERIFY(mau.conectado() || mau.terminou());
+    }
+    Simulador bom;
+    QVERIFY(bom.iniciar(
+        caminhoDoSimulador(),
+        argumentosDeRede({QStringLiteral("--labels"), realista(), QStringLiteral("--pair"),
+                          QStringLiteral("--count"), QString::number(kLeiturasBoas)}),
+        false));
+    int conexoes = 0;
+    if (falha.isEmpty())
+        conectarEDesconectarEnquanto(bom, kConexoesEmLaco, conexoes);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(bom.resultado(kLeituraMs), QStringLiteral("RESULT OK readings=%1").arg(kLeiturasBoas));
+    if (!falha.isEmpty())
+        QCOMPARE(mau.resultado(kLeituraMs), QStringLiteral("RESULT OK fault=") + falha);
+    else
+        QVERIFY(conexoes >= kConexoesEmLaco);
+    QStringList esperados;
+    for (int job = 815; job < 815 + kLeiturasBoas; ++job) {
+        esperados << QStringLiteral("%1.krvw").arg(job);
+        conferirLeitura(std::to_string(job) + ".krvw", "network.expected");
+    }
+    esperados.sort();
+    QCOMPARE(lista(leituras()), esperados);
+    QCOMPARE(m_mensagens, mensagens);
+    dezConexoesAtendidas();
+    if (QTest::currentTestFailed())
+        return;
+    QTRY_COMPARE(descritoresAbertos(), m_descritores); // every connection's socket closed
+}
+
+// Connects and drops (half by an orderly close, half by a reset) while the good
+// tracer runs, and at least `minimo` times.
+void TestFalhas::conectarEDesconectarEnquanto(Simulador& bom, int minimo, int& feitas) {
+    while (feitas < minimo || !bom.terminou()) {
+        QTcpSocket pare;
+        pare.connectToHost(QHostAddress::LocalHost, m_porta);
+        QTRY_COMPARE(pare.state(), QAbstractSocket::ConnectedState);
+        if (feitas % 2 == 0)
+            pare.disconnectFromHost();
+        else
+            pare.abort();
+        ++feitas;
+        QTest::qWait(1);
+    }
+}
+
+QTEST_MAIN(TestFalhas)
+#include "test_falhas.moc"
