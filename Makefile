@@ -2,6 +2,8 @@
 BUILD       ?= build
 BUILD_ASAN  ?= build-asan
 BUILD_BENCH ?= build-bench
+BUILD_FUZZ  ?= build-fuzz
+FUZZ_SECONDS ?= 300
 CMAKE_FLAGS ?=
 JOBS        ?= $(shell nproc)
 PREFIX      ?= /opt/krvw
@@ -10,7 +12,8 @@ DESTDIR     ?=
 # Debian packages the project needs to build, test and run.
 PACKAGES := build-essential cmake ninja-build pkg-config clang clang-format \
             libgtest-dev libgmock-dev libbenchmark-dev libssl-dev locales \
-            qt6-base-dev qt6-qpa-plugins fonts-liberation
+            qt6-base-dev qt6-qpa-plugins fonts-liberation \
+            libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -21,7 +24,7 @@ PACKAGE_TOOLS := lintian desktop-file-utils
 INSTALL_SUDO = $(shell d='$(DESTDIR)$(PREFIX)'; while [ ! -e "$$d" ]; do d=$$(dirname "$$d"); done; \
                        [ -w "$$d" ] || echo '$(SUDO)')
 
-.PHONY: all deps build run test test-sanitize bench format format-check clean
+.PHONY: all deps build run test test-sanitize bench fuzz format format-check clean
 
 all: build
 
@@ -63,6 +66,13 @@ bench: deps
 	./$(BUILD_BENCH)/bin/krvw-bench-network
 	./$(BUILD_BENCH)/bin/krvw-bench-network "" "" 1
 
+# Every fuzz target for FUZZ_SECONDS on a copy of its seed corpus; a crash, a
+# leak or a timeout fails the run. Figures in $(BUILD_FUZZ)/fuzz-report.txt.
+fuzz: deps
+	cmake -S . -B $(BUILD_FUZZ) -G Ninja -DKRVW_FUZZ=ON -DKRVW_TESTS=OFF -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target krvw-fuzzers
+	tests/fuzz/run-fuzzers.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
+
 .PHONY: install uninstall package docs
 
 # The tree under PREFIX (staged under DESTDIR when given): bin/krvw with its
@@ -97,4 +107,4 @@ format-check:
 	clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_BENCH)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_BENCH) $(BUILD_FUZZ)
