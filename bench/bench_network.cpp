@@ -12,7 +12,6 @@
 //
 // usage: krvw-bench-network [PROGRAM [SIMULATOR [TRACERS]]] (TRACERS 1 to 10, default 10)
 #include "Readingfile.h"
-#include "Rijndael.h"
 
 #include <algorithm>
 #include <atomic>
@@ -110,27 +109,6 @@ bool accepting(int port) {
     if (fd >= 0)
         close(fd);
     return connected;
-}
-
-// Deciphers a reading file (AES-128-CBC, zero IV, PKCS #7 padding).
-bool decipher(const std::string& cipher, std::string& plain) {
-    if (cipher.empty() || cipher.size() % CRijndael::kBlockSize != 0)
-        return false;
-    std::vector<unsigned char> out(cipher.size());
-    const unsigned char zeroIv[CRijndael::kBlockSize] = {};
-    CRijndael aes;
-    aes.setKey(reinterpret_cast<const unsigned char*>(kReadingKey), zeroIv, CRijndael::kKeySize,
-               CRijndael::kBlockSize);
-    aes.decryptCbc(reinterpret_cast<const unsigned char*>(cipher.data()), out.data(),
-                   static_cast<int>(out.size()));
-    const unsigned padding = out.back();
-    if (padding < 1 || padding > CRijndael::kBlockSize)
-        return false;
-    for (std::size_t i = out.size() - padding; i < out.size(); ++i)
-        if (out[i] != padding)
-            return false;
-    plain.assign(reinterpret_cast<const char*>(out.data()), out.size() - padding);
-    return true;
 }
 
 // The moment each reading file appeared under its own name. The program
@@ -362,7 +340,7 @@ Check checkFiles(const std::string& folder, std::string expected) {
                 continue;
             }
             ++check.present;
-            if (!decipher(cipher, plain)) {
+            if (std::string reason; !decipherReading(cipher, plain, reason)) {
                 check.problems.push_back(name + " does not decipher");
                 continue;
             }

@@ -49,39 +49,6 @@ bool readFileUpTo(const char* path, size_t max, std::string& bytes) {
     return !failed;
 }
 
-// Deciphers a reading file; returns false with a reason when it is not one.
-bool decipherReading(const std::string& cipher, std::string& plain, std::string& reason) {
-    if (cipher.size() > kReadingFileMax) {
-        reason = "it is longer than " + std::to_string(kReadingFileMax) + " bytes";
-        return false;
-    }
-    if (cipher.empty() || cipher.size() % CRijndael::kBlockSize != 0) {
-        reason = "its length (" + std::to_string(cipher.size()) +
-                 " bytes) is not a non-zero multiple of 16";
-        return false;
-    }
-    std::vector<unsigned char> out(cipher.size());
-    const unsigned char zeroIv[CRijndael::kBlockSize] = {};
-    CRijndael aes;
-    aes.setKey(reinterpret_cast<const unsigned char*>(kReadingKey), zeroIv, CRijndael::kKeySize,
-               CRijndael::kBlockSize);
-    aes.decryptCbc(reinterpret_cast<const unsigned char*>(cipher.data()), out.data(),
-                   static_cast<int>(out.size()));
-    const unsigned padding = out.back();
-    if (padding < 1 || padding > CRijndael::kBlockSize) {
-        reason = "its padding is invalid (wrong key, or a damaged file)";
-        return false;
-    }
-    for (size_t i = out.size() - padding; i < out.size(); ++i) {
-        if (out[i] != padding) {
-            reason = "its padding is invalid (wrong key, or a damaged file)";
-            return false;
-        }
-    }
-    plain.assign(reinterpret_cast<const char*>(out.data()), out.size() - padding);
-    return true;
-}
-
 // The deciphered text of a reading file; false with a message on stderr.
 bool loadPlainText(const char* path, std::string& plain) {
     std::string cipher;
@@ -241,15 +208,13 @@ int encode(const char* plainPath, const char* outPath) {
                      plainPath, kReadingFileMax - 1);
         return 1;
     }
-    const size_t padding = CRijndael::kBlockSize - plain.size() % CRijndael::kBlockSize;
-    plain.append(padding, static_cast<char>(padding));
-    std::vector<unsigned char> cipher(plain.size());
-    const unsigned char zeroIv[CRijndael::kBlockSize] = {};
-    CRijndael aes;
-    aes.setKey(reinterpret_cast<const unsigned char*>(kReadingKey), zeroIv, CRijndael::kKeySize,
-               CRijndael::kBlockSize);
-    aes.encryptCbc(reinterpret_cast<const unsigned char*>(plain.data()), cipher.data(),
-                   static_cast<int>(cipher.size()));
+    std::vector<unsigned char> text(plain.begin(), plain.end());
+    text.resize(plain.size() + CRijndael::kBlockSize);
+    std::vector<unsigned char> cipher(text.size());
+    int length = 0;
+    encipherReadingText(text.data(), static_cast<int>(plain.size()), static_cast<int>(text.size()),
+                        cipher.data(), length); // fits: text has a whole block to spare
+    cipher.resize(static_cast<size_t>(length));
     if (writeFileAtomically(outPath, cipher.data(), cipher.size()) != kWriteDone) {
         std::fprintf(stderr, "krvw-tool: cannot write %s: %s\n", outPath, std::strerror(errno));
         return 1;

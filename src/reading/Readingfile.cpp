@@ -10,7 +10,9 @@
 #include <charconv>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 const char* const kReadingKey = "mnbvcxzlmnbvcxzl";
 const char* const kMessageSaveFailed = "Não foi possível gravar os dados da leitura. Por favor, "
@@ -166,6 +168,27 @@ int buildReadingText(const struct_tracedata& record, const ReadingContext& conte
     return writer.failed() ? 1 : 0;
 }
 
+int encipherReadingText(unsigned char* text, int textLength, int capacity, unsigned char* bytes,
+                        int& length) {
+    length = 0;
+    // Padding of PKCS #7: p bytes of value p, 1 <= p <= 16.
+    const int padding = CRijndael::kBlockSize - textLength % CRijndael::kBlockSize;
+    if (textLength < 0 || textLength + padding > capacity)
+        return 1;
+    std::memset(text + textLength, padding, static_cast<size_t>(padding));
+    const unsigned char zeroIv[CRijndael::kBlockSize] = {};
+    try {
+        CRijndael cipher;
+        cipher.setKey(reinterpret_cast<const unsigned char*>(kReadingKey), zeroIv,
+                      CRijndael::kKeySize, CRijndael::kBlockSize);
+        cipher.encryptCbc(text, bytes, textLength + padding);
+    } catch (const RijndaelError&) {
+        return 1; // cannot happen with the fixed key and a padded length
+    }
+    length = textLength + padding;
+    return 0;
+}
+
 int buildReadingFile(const struct_tracedata& record, const ReadingContext& context,
                      unsigned char* bytes, int& length) {
     length = 0;
@@ -175,22 +198,7 @@ int buildReadingFile(const struct_tracedata& record, const ReadingContext& conte
     if (buildReadingText(record, context, reinterpret_cast<char*>(plain.get()),
                          kReadingTextCapacity - 1, textLength) != 0)
         return 1;
-    // Padding of PKCS #7: p bytes of value p, 1 <= p <= 16.
-    const int padding = CRijndael::kBlockSize - textLength % CRijndael::kBlockSize;
-    if (textLength + padding > kReadingTextCapacity)
-        return 1;
-    std::memset(plain.get() + textLength, padding, static_cast<size_t>(padding));
-    const unsigned char zeroIv[CRijndael::kBlockSize] = {};
-    try {
-        CRijndael cipher;
-        cipher.setKey(reinterpret_cast<const unsigned char*>(kReadingKey), zeroIv,
-                      CRijndael::kKeySize, CRijndael::kBlockSize);
-        cipher.encryptCbc(plain.get(), bytes, textLength + padding);
-    } catch (const RijndaelError&) {
-        return 1; // cannot happen with the fixed key and a padded length
-    }
-    length = textLength + padding;
-    return 0;
+    return encipherReadingText(plain.get(), textLength, kReadingTextCapacity, bytes, length);
 }
 
 std::string readingFileName(const char* job) {
@@ -244,4 +252,41 @@ SaveOutcome saveReading(struct_tracedata& record, const std::string& readingDire
     if (writtenPath != nullptr)
         *writtenPath = path;
     return kSaved;
+}
+
+bool decipherReading(const std::string& cipher, std::string& plain, std::string& reason) {
+    if (cipher.size() > kReadingTextCapacity) {
+        reason = "it is longer than " + std::to_string(kReadingTextCapacity) + " bytes";
+        return false;
+    }
+    if (cipher.empty() || cipher.size() % CRijndael::kBlockSize != 0) {
+        reason = "its length (" + std::to_string(cipher.size()) +
+                 " bytes) is not a non-zero multiple of 16";
+        return false;
+    }
+    std::vector<unsigned char> out(cipher.size());
+    const unsigned char zeroIv[CRijndael::kBlockSize] = {};
+    try {
+        CRijndael aes;
+        aes.setKey(reinterpret_cast<const unsigned char*>(kReadingKey), zeroIv, CRijndael::kKeySize,
+                   CRijndael::kBlockSize);
+        aes.decryptCbc(reinterpret_cast<const unsigned char*>(cipher.data()), out.data(),
+                       static_cast<int>(out.size()));
+    } catch (const RijndaelError&) {
+        reason = "it cannot be deciphered"; // not with the fixed key and a checked length
+        return false;
+    }
+    const unsigned padding = out.back();
+    if (padding < 1 || padding > CRijndael::kBlockSize) {
+        reason = "its padding is invalid (wrong key, or a damaged file)";
+        return false;
+    }
+    for (std::size_t i = out.size() - padding; i < out.size(); ++i) {
+        if (out[i] != padding) {
+            reason = "its padding is invalid (wrong key, or a damaged file)";
+            return false;
+        }
+    }
+    plain.assign(reinterpret_cast<const char*>(out.data()), out.size() - padding);
+    return true;
 }

@@ -39,6 +39,12 @@ int formatValueList(char* out, const struct_eyetrace& eye, int kind);
 int buildReadingText(const struct_tracedata& record, const ReadingContext& context, char* text,
                      int capacity, int& length);
 
+// Pads the `textLength` bytes of `text` (which holds `capacity`) as PKCS #7 in
+// place and enciphers them into `bytes` (room for the padded length) with the
+// reading key. 0, or 1 when the padding does not fit.
+int encipherReadingText(unsigned char* text, int textLength, int capacity, unsigned char* bytes,
+                        int& length);
+
 // Plain text, padded and enciphered into `bytes` (room for kReadingTextCapacity).
 // 0, or 1 when the text is too long for the buffer.
 int buildReadingFile(const struct_tracedata& record, const ReadingContext& context,
@@ -61,3 +67,9 @@ enum SaveOutcome {
 SaveOutcome saveReading(struct_tracedata& record, const std::string& readingDirectory,
                         const ReadingContext& context, UserInterface& ui,
                         std::string* writtenPath = nullptr);
+
+// The plain text of a reading file's bytes (the reverse of buildReadingFile, for
+// the support tools: the program itself never reads a reading file back). False,
+// with the reason, for bytes that are not a reading file: too long, a length that
+// is not a non-zero multiple of 16, or padding that does not check.
+bool decipherReading(const std::string& cipher, std::string& plain, std::string& reason);

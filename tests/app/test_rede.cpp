@@ -7,9 +7,9 @@
 #include "Readingfile.h"
 #include "Servidorrede.h"
 #include "leituracifrada.h"
+#include "simulador.h"
 #include "testsupport.h"
 
-#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
@@ -94,24 +94,12 @@ private:
     }
     // The simulator as a networked tracer; its last line.
     QString simular(QStringList argumentos) {
-        QProcess tracer;
         argumentos << QStringLiteral("--port") << QString::number(m_porta)
                    << QStringLiteral("--quiet");
-        tracer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        tracer.start(QStringLiteral(KRVW_TRACER_SIM), argumentos);
-        if (!tracer.waitForStarted(5000))
+        Simulador tracer;
+        if (!tracer.iniciar(caminhoDoSimulador(), argumentos, false))
             return QStringLiteral("not started");
-        QElapsedTimer relogio;
-        relogio.start();
-        while (tracer.state() != QProcess::NotRunning && relogio.elapsed() < kLeituraMs)
-            QTest::qWait(20); // the window serves it meanwhile
-        if (tracer.state() != QProcess::NotRunning) {
-            tracer.kill();
-            tracer.waitForFinished();
-        }
-        const QStringList linhas = QString::fromLatin1(tracer.readAllStandardOutput())
-                                       .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        return linhas.isEmpty() ? QString() : linhas.last().trimmed();
+        return tracer.resultado(kLeituraMs);
     }
     QString realista() const {
         return QString::fromStdString(testDataPath("reading/realistic.labels"));

@@ -7,11 +7,11 @@
 
 #include "Readingfile.h"
 #include "leituracifrada.h"
+#include "simulador.h"
 #include "testsupport.h"
 
 #include <QApplication>
 #include <QClipboard>
-#include <QProcess>
 #include <QPushButton>
 #include <QtTest>
 
@@ -20,7 +20,6 @@
 
 namespace {
 
-constexpr int kSimReadyMs = 10000;
 // A DCS reading takes a few timer ticks per record; a slow sanitizer build more.
 constexpr int kReadingMs = 40000;
 
@@ -28,66 +27,6 @@ std::string configuracao(int modelo, const std::string& porta, const std::string
     return "MODELOTRACER=" + std::to_string(modelo) + "\r\nPORTATCP=55555\r\nPORTASERIAL=" + porta +
            "\r\nBAUDRATE=9600\r\nCAMINHOLEITURA=" + caminho + "\r\nNOMSG=0\r\n";
 }
-
-// The reading file's plain text, deciphered independently of the program.
-// The simulator as the tracer: started with its arguments, ready once it has
-// printed the port to configure; its last line tells how the reading went.
-class Tracer {
-public:
-    ~Tracer() {
-        if (m_processo.state() != QProcess::NotRunning) {
-            m_processo.terminate(); // removes its /dev link
-            if (!m_processo.waitForFinished(3000))
-                m_processo.kill();
-        }
-    }
-
-    // False when it did not come up; `porta` is empty when it could not make
-    // the /dev link the program needs (not root).
-    bool iniciar(const QStringList& argumentos) {
-        m_processo.setProgram(QStringLiteral(KRVW_TRACER_SIM));
-        m_processo.setArguments(argumentos);
-        m_processo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_processo.start();
-        if (!m_processo.waitForStarted(kSimReadyMs))
-            return false;
-        QElapsedTimer relogio;
-        relogio.start();
-        while (relogio.elapsed() < kSimReadyMs) {
-            while (m_processo.canReadLine()) {
-                const QString linha = QString::fromLatin1(m_processo.readLine()).trimmed();
-                m_saida << linha;
-                if (linha.startsWith(QStringLiteral("PORT "))) {
-                    const QString caminho = linha.mid(5);
-                    if (caminho.startsWith(QStringLiteral("/dev/tty")))
-                        porta = caminho.toStdString();
-                    return true;
-                }
-            }
-            if (!m_processo.waitForReadyRead(100) && m_processo.state() == QProcess::NotRunning)
-                return false;
-        }
-        return false;
-    }
-
-    // Waits for the simulator to end while the window keeps running; its last line.
-    QString resultado(int esperaMs = kReadingMs) {
-        QElapsedTimer relogio;
-        relogio.start();
-        while (m_processo.state() != QProcess::NotRunning && relogio.elapsed() < esperaMs)
-            QTest::qWait(50);
-        m_saida += QString::fromLatin1(m_processo.readAllStandardOutput())
-                       .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        return m_saida.isEmpty() ? QString() : m_saida.last().trimmed();
-    }
-    QString saida() const { return m_saida.join(QLatin1Char('\n')); }
-
-    std::string porta;
-
-private:
-    QProcess m_processo;
-    QStringList m_saida;
-};
 
 struct Caso {
     int modelo;
@@ -122,7 +61,7 @@ private:
         QVERIFY2(m_mensagens.isEmpty(), qPrintable(m_mensagens.join(QLatin1Char('|'))));
     }
     // Waits for the reading file, or for a message that says why there is none.
-    void esperarLeitura(const std::string& caminho, Tracer& tracer) {
+    void esperarLeitura(const std::string& caminho, Simulador& tracer) {
         QTRY_VERIFY_WITH_TIMEOUT(fileExists(caminho) || !m_mensagens.isEmpty(), kReadingMs);
         QVERIFY2(fileExists(caminho),
                  qPrintable(m_mensagens.join(QLatin1Char('|')) + QLatin1Char('\n') +
@@ -181,11 +120,13 @@ void TestTracers::leituraCompleta() {
     QFETCH(QString, rotulos);
     QFETCH(QString, esperado);
     QFETCH(QString, arquivo);
-    Tracer tracer;
-    QVERIFY(tracer.iniciar({QStringLiteral("--model"), QString::number(modelo),
+    Simulador tracer;
+    QVERIFY(tracer.iniciar(caminhoDoSimulador(),
+                           {QStringLiteral("--model"), QString::number(modelo),
                             QStringLiteral("--link"), link(), QStringLiteral("--no-pace"),
                             QStringLiteral("--labels"),
-                            QString::fromStdString(testDataPath(rotulos.toStdString()))}));
+                            QString::fromStdString(testDataPath(rotulos.toStdString()))},
+                           true));
     if (tracer.porta.empty())
         QSKIP("a listed serial port needs a link under /dev: root only");
     abrir(modelo, tracer.porta);
@@ -194,7 +135,7 @@ void TestTracers::leituraCompleta() {
 
     const std::string caminho = leituras() + "/" + arquivo.toStdString();
     esperarLeitura(caminho, tracer);
-    QCOMPARE(tracer.resultado(), QStringLiteral("RESULT OK readings=1"));
+    QCOMPARE(tracer.resultado(kReadingMs), QStringLiteral("RESULT OK readings=1"));
     compararLeitura(caminho, esperado.toLatin1().constData());
     QCOMPARE(m_mensagens, QStringList{QString::fromUtf8(kMessageSaveSucceeded)});
     QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(caminho));
@@ -202,10 +143,12 @@ void TestTracers::leituraCompleta() {
 }
 
 void TestTracers::lt980RecusaOBloco3() {
-    Tracer tracer;
-    QVERIFY(tracer.iniciar({QStringLiteral("--model"), QStringLiteral("0"),
+    Simulador tracer;
+    QVERIFY(tracer.iniciar(caminhoDoSimulador(),
+                           {QStringLiteral("--model"), QStringLiteral("0"),
                             QStringLiteral("--link"), link(), QStringLiteral("--no-pace"),
-                            QStringLiteral("--fault"), QStringLiteral("nak-block3")}));
+                            QStringLiteral("--fault"), QStringLiteral("nak-block3")},
+                           true));
     if (tracer.porta.empty())
         QSKIP("a listed serial port needs a link under /dev: root only");
     abrir(0, tracer.porta);
@@ -216,14 +159,16 @@ void TestTracers::lt980RecusaOBloco3() {
              qPrintable(m_mensagens[0]));
     QVERIFY(m_mensagens[0].contains(QStringLiteral("Erro no recebimento de dados da leitura.")));
     QVERIFY(listDir(leituras()).empty());
-    QCOMPARE(tracer.resultado(), QStringLiteral("RESULT OK fault=nak-block3"));
+    QCOMPARE(tracer.resultado(kReadingMs), QStringLiteral("RESULT OK fault=nak-block3"));
 }
 
 void TestTracers::takubomaticRespondeErrado() {
-    Tracer tracer;
-    QVERIFY(tracer.iniciar({QStringLiteral("--model"), QStringLiteral("5"),
+    Simulador tracer;
+    QVERIFY(tracer.iniciar(caminhoDoSimulador(),
+                           {QStringLiteral("--model"), QStringLiteral("5"),
                             QStringLiteral("--link"), link(), QStringLiteral("--no-pace"),
-                            QStringLiteral("--fault"), QStringLiteral("wrong-answer")}));
+                            QStringLiteral("--fault"), QStringLiteral("wrong-answer")},
+                           true));
     if (tracer.porta.empty())
         QSKIP("a listed serial port needs a link under /dev: root only");
     abrir(5, tracer.porta);
@@ -233,42 +178,46 @@ void TestTracers::takubomaticRespondeErrado() {
              qPrintable(m_mensagens[0]));
     QVERIFY(m_mensagens[0].contains(QStringLiteral("Erro na solicitação de dados para o Tracer.")));
     QVERIFY(listDir(leituras()).empty());
-    QCOMPARE(tracer.resultado(), QStringLiteral("RESULT OK fault=wrong-answer"));
+    QCOMPARE(tracer.resultado(kReadingMs), QStringLiteral("RESULT OK fault=wrong-answer"));
 }
 
 // Garbage, then a broken record, then the tracing: the program drops what
 // cannot be a record and still reads the tracing.
 void TestTracers::dcsComLixoNaLinhaAindaLe() {
-    Tracer tracer;
+    Simulador tracer;
     QVERIFY(
-        tracer.iniciar({QStringLiteral("--model"), QStringLiteral("2"), QStringLiteral("--link"),
+        tracer.iniciar(caminhoDoSimulador(),
+                       {QStringLiteral("--model"), QStringLiteral("2"), QStringLiteral("--link"),
                         link(), QStringLiteral("--no-pace"), QStringLiteral("--fault"),
                         QStringLiteral("garbage"), QStringLiteral("--labels"),
-                        QString::fromStdString(testDataPath("reading/realistic.labels"))}));
+                        QString::fromStdString(testDataPath("reading/realistic.labels"))},
+                       true));
     if (tracer.porta.empty())
         QSKIP("a listed serial port needs a link under /dev: root only");
     abrir(2, tracer.porta);
     const std::string caminho = leituras() + "/815.krvw";
     esperarLeitura(caminho, tracer);
-    QCOMPARE(tracer.resultado(), QStringLiteral("RESULT OK fault=garbage"));
+    QCOMPARE(tracer.resultado(kReadingMs), QStringLiteral("RESULT OK fault=garbage"));
     compararLeitura(caminho, "huvitz.expected");
 }
 
 // Half a record, six seconds of silence, then the whole record: the stale half
 // is dropped and the record read.
 void TestTracers::dcsMeioRegistroExpiraELeOSeguinte() {
-    Tracer tracer;
+    Simulador tracer;
     QVERIFY(
-        tracer.iniciar({QStringLiteral("--model"), QStringLiteral("3"), QStringLiteral("--link"),
+        tracer.iniciar(caminhoDoSimulador(),
+                       {QStringLiteral("--model"), QStringLiteral("3"), QStringLiteral("--link"),
                         link(), QStringLiteral("--no-pace"), QStringLiteral("--fault"),
                         QStringLiteral("half"), QStringLiteral("--labels"),
-                        QString::fromStdString(testDataPath("reading/realistic.labels"))}));
+                        QString::fromStdString(testDataPath("reading/realistic.labels"))},
+                       true));
     if (tracer.porta.empty())
         QSKIP("a listed serial port needs a link under /dev: root only");
     abrir(3, tracer.porta);
     const std::string caminho = leituras() + "/815.krvw";
     esperarLeitura(caminho, tracer);
-    QCOMPARE(tracer.resultado(), QStringLiteral("RESULT OK fault=half"));
+    QCOMPARE(tracer.resultado(kReadingMs), QStringLiteral("RESULT OK fault=half"));
     compararLeitura(caminho, "topcom.expected");
 }
 

@@ -10,6 +10,8 @@
 #include "Readingfile.h"
 #include "Tracedata.h"
 
+#include "fuzzsupport.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -17,11 +19,6 @@
 #include <vector>
 
 namespace {
-
-void check(bool condition) {
-    if (!condition)
-        __builtin_trap();
-}
 
 struct Buffers {
     struct_tracedata record;

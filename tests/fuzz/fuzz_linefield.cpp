@@ -5,6 +5,8 @@
 // stops the run.
 #include "Funcoesgerais.h"
 
+#include "fuzzsupport.h"
+
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -14,11 +16,6 @@
 #include <vector>
 
 namespace {
-
-void check(bool condition) {
-    if (!condition)
-        __builtin_trap();
-}
 
 // Splits `text` and checks the fields against the text: one more field than
 // separators, each field free of separators, and nothing past the count.

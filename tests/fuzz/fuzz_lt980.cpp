@@ -20,31 +20,11 @@
 
 namespace {
 
-void check(bool condition) {
-    if (!condition)
-        __builtin_trap();
-}
-
-TracerLine& line() {
-    static TracerLine* made = [] {
-        auto* l = new TracerLine;
-        if (!l->ok())
-            std::abort(); // no pseudo-terminal: nothing here can run
-        return l;
-    }();
-    return *made;
-}
-
-bool endsInAStep(int64_t result) {
-    const int64_t step = result % 1000;
-    return result == 0 || (result > 0 && step >= 10 && step <= 70 && step % 10 == 0);
-}
-
 void wholeReading(struct_tracedata& record, struct_tracedata& before) {
     std::memcpy(&before, &record, sizeof record);
     std::string detail;
-    const int64_t result = ReadLt980(record, line().slavePath().c_str(), 9600, detail);
-    check(endsInAStep(result));
+    const int64_t result = ReadLt980(record, sharedTracerLine().slavePath().c_str(), 9600, detail);
+    check(endsInAStep(result, 70));
     if (result != 0) {
         check(!detail.empty());
         check(std::memcmp(&before, &record, sizeof record) == 0);
@@ -57,7 +37,7 @@ void wholeReading(struct_tracedata& record, struct_tracedata& before) {
 
 void singleBlocks(InputReader& in, ScriptedTracer& tracer) {
     static CommPort port;
-    if (OpenLink(port, line().slavePath().c_str(), 9600) != 0)
+    if (OpenLink(port, sharedTracerLine().slavePath().c_str(), 9600) != 0)
         std::abort();
     unsigned char destination[kLt980LargestPayload + 1];
     for (int k = 0; k < 3 && in.left() > 0; ++k) {
@@ -69,7 +49,7 @@ void singleBlocks(InputReader& in, ScriptedTracer& tracer) {
         tracer.start(in);
         const int64_t result =
             ExchangeLt980Block(port, request, length, expected, destination, delivered);
-        check(endsInAStep(result));
+        check(endsInAStep(result, 70));
         check(result == 0 ? delivered == expected : delivered == 0);
         check(destination[kLt980LargestPayload] == 0xA5);
     }
@@ -81,7 +61,7 @@ void singleBlocks(InputReader& in, ScriptedTracer& tracer) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static auto record = std::make_unique<struct_tracedata>();
     static auto before = std::make_unique<struct_tracedata>();
-    static ScriptedTracer tracer(line());
+    static ScriptedTracer tracer(sharedTracerLine());
     FakeClock& clock = fuzzClock();
     clock.onSleep = [](int) { tracer.turn(); };
 
@@ -92,6 +72,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
         singleBlocks(in, tracer);
     }
-    line().drain();
+    sharedTracerLine().drain();
     return 0;
 }

@@ -19,11 +19,6 @@
 
 namespace {
 
-void check(bool condition) {
-    if (!condition)
-        __builtin_trap();
-}
-
 // A connection whose bytes come from the fuzzer, `piece` at a time. Replies
 // are checked for their frame and dropped; after `sendsBeforeFailure` replies
 // (when set) sending fails, as on a broken connection.

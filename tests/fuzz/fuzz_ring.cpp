@@ -19,11 +19,6 @@ namespace {
 // large sizes, few enough that an input of 100 KB stays quick.
 constexpr int kMaxOperations = 100;
 
-void check(bool condition) {
-    if (!condition)
-        __builtin_trap();
-}
-
 class Connection : public ConexaoCliente {
 public:
     bool conectada() const override { return true; }

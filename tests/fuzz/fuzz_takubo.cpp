@@ -19,31 +19,12 @@
 
 namespace {
 
-void check(bool condition) {
-    if (!condition)
-        __builtin_trap();
-}
-
-TracerLine& line() {
-    static TracerLine* made = [] {
-        auto* l = new TracerLine;
-        if (!l->ok())
-            std::abort(); // no pseudo-terminal: nothing here can run
-        return l;
-    }();
-    return *made;
-}
-
-bool endsInAStep(int64_t result) {
-    const int64_t step = result % 1000;
-    return result == 0 || (result > 0 && step >= 10 && step <= 40 && step % 10 == 0);
-}
-
 void wholeReading(struct_tracedata& record, struct_tracedata& before) {
     std::memcpy(&before, &record, sizeof record);
     std::string detail;
-    const int64_t result = ReadTakubomatic(record, line().slavePath().c_str(), 9600, detail);
-    check(endsInAStep(result));
+    const int64_t result =
+        ReadTakubomatic(record, sharedTracerLine().slavePath().c_str(), 9600, detail);
+    check(endsInAStep(result, 40));
     if (result != 0) {
         check(!detail.empty());
         check(std::memcmp(&before, &record, sizeof record) == 0);
@@ -55,7 +36,7 @@ void wholeReading(struct_tracedata& record, struct_tracedata& before) {
 
 void singleExchanges(InputReader& in, ScriptedTracer& tracer) {
     static CommPort port;
-    if (OpenLink(port, line().slavePath().c_str(), 9600) != 0)
+    if (OpenLink(port, sharedTracerLine().slavePath().c_str(), 9600) != 0)
         std::abort();
     static unsigned char destination[kTakubomaticBlockSize + 1];
     for (int k = 0; k < 3 && in.left() > 0; ++k) {
@@ -102,7 +83,7 @@ void reorder(InputReader& in) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static auto record = std::make_unique<struct_tracedata>();
     static auto before = std::make_unique<struct_tracedata>();
-    static ScriptedTracer tracer(line());
+    static ScriptedTracer tracer(sharedTracerLine());
     FakeClock& clock = fuzzClock();
     clock.onSleep = [](int) { tracer.turn(); };
 
@@ -119,6 +100,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         reorder(in);
         break;
     }
-    line().drain();
+    sharedTracerLine().drain();
     return 0;
 }

@@ -11,6 +11,12 @@
 #include <cstdint>
 #include <string>
 
+// A broken promise of the code under test: the run stops with a finding.
+inline void check(bool condition) {
+    if (!condition)
+        __builtin_trap();
+}
+
 // Takes every message, clipboard text and picture and drops it.
 class QuietUi : public UserInterface {
 public:
@@ -60,6 +66,14 @@ private:
     int m_slave = -1; // held open so the line stays up between the program's opens
     std::string m_slavePath;
 };
+
+// One tracer line for the whole process, made on first use; the run stops when
+// no pseudo-terminal can be had.
+TracerLine& sharedTracerLine();
+
+// Whether a reading's error number is 0 or ends in one of its steps 10, 20, ...
+// up to `lastStep`.
+bool endsInAStep(int64_t result, int lastStep);
 
 class InputReader;
 

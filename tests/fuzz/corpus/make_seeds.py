@@ -70,7 +70,7 @@ def label_seeds():
     write("labelparser", "huge-counts", lines(
         "TRCFMT=1;2001;E;R;F", "R=" + ";".join(["9"] * 2001), "TRCFMT=1;-5;E;L;F",
         "FCRV=1e308;-1e308", "DBL=nan", "ZTILT=1e300;0", "HBOX=inf;-inf"))
-    write("linefield", "spec-lines", b"A=1\r\n\r\nB=2=3\nC\rD=")
+    write("linefield", "mixed-line-ends", b"A=1\r\n\r\nB=2=3\nC\rD=")
     write("linefield", "long-line", b"L=" + b"x" * 700 + b"\r\nN=1")
     write("linefield", "many-lines", b"R=1\n" * 5200)
     write("linefield", "many-fields", b";" * 2100)
