@@ -246,6 +246,11 @@ Outcome NetTracer::readings() {
         if (!done)
             return failure;
     }
+    if (m_options.hangUp) {
+        m_link.close();
+        say("HUNG UP after the last Accept");
+        return succeeded("readings=" + decimal(m_options.count));
+    }
     if (!request(kEndRequest, std::string(), failure))
         return failure;
     m_link.close();
@@ -253,8 +258,14 @@ Outcome NetTracer::readings() {
     return succeeded("readings=" + decimal(m_options.count));
 }
 
-// The program must close the connection without answering.
+// The program must close the connection without answering (with --hang-up
+// the tracer does not wait for that: it closes its side at once).
 Outcome NetTracer::expectClosed(const std::string& after) {
+    if (m_options.hangUp) {
+        m_link.close();
+        say("HUNG UP after " + after);
+        return succeeded("fault=" + m_options.fault);
+    }
     say("SENT " + after + ": waiting for the program to close the connection");
     std::string got;
     const Net io = m_link.waitClosed(kCloseMs, got);

@@ -25,8 +25,8 @@ const char* const kNetFaults[] = {
 // The options that only the serial models know, and those only model 1 knows.
 const char* const kSerialOnly[] = {"--link",    "--no-link",     "--baud",
                                    "--no-pace", "--interval-ms", "--dialect"};
-const char* const kNetworkOnly[] = {"--host",  "--port",    "--pieces",   "--pair",
-                                    "--drill", "--ask-job", "--job-times"};
+const char* const kNetworkOnly[] = {"--host",  "--port",    "--pieces",    "--pair",
+                                    "--drill", "--ask-job", "--job-times", "--hang-up"};
 constexpr int kNetworkWaitMs = 10000;    // model 1's default for connecting
 constexpr std::size_t kJobBytes = 16;    // the Job identification's payload
 constexpr std::size_t kMaxPiece = 65535; // a sane bound: pieces beyond the message are cut to it
@@ -118,10 +118,10 @@ bool takeOption(const std::string& name, const char* value, Options& options, st
 
 // An option without a value; false when `name` is none of them.
 bool takeFlag(const std::string& name, Options& options) {
-    bool* const flags[] = {&options.noLink, &options.quiet, &options.pair,
-                           &options.askJob, &options.drill, &options.jobTimes};
-    const char* const names[] = {"--no-link", "--quiet", "--pair",
-                                 "--ask-job", "--drill", "--job-times"};
+    bool* const flags[] = {&options.noLink, &options.quiet,    &options.pair,  &options.askJob,
+                           &options.drill,  &options.jobTimes, &options.hangUp};
+    const char* const names[] = {"--no-link", "--quiet",     "--pair",   "--ask-job",
+                                 "--drill",   "--job-times", "--hang-up"};
     if (name == "--no-pace") {
         options.paced = false;
         return true;
@@ -291,7 +291,10 @@ const char* usageText() {
            "  --pair             Job identification and Job data in one write\n"
            "  --ask-job          after each Job data, ask for the job back and check it\n"
            "  --drill            add a drill block with two holes to the Job data\n"
-           "  --job-times        print JOBSENT <job> <monotonic ns> after each Job data\n";
+           "  --job-times        print JOBSENT <job> <monotonic ns> after each Job data\n"
+           "  --hang-up          close the connection at once after the last Accept (no\n"
+           "                     End request) or after a fault's message, not waiting for\n"
+           "                     the program to close it\n";
 }
 
 } // namespace sim

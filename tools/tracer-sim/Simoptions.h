@@ -33,6 +33,7 @@ struct Options {
     bool askJob = false;             // a Job request after each Job data
     bool drill = false;              // a drill block in the Job data
     bool jobTimes = false;           // a JOBSENT line after each Job data
+    bool hangUp = false;             // close at once after the last Accept or a fault's message
 };
 
 // Models 2, 3, 4 and 6 speak the VCA DCS label protocol.
