@@ -38,3 +38,41 @@ void ConexaoTcp::fechar() {
 bool ConexaoTcp::haBytesEsperando() const {
     return m_socket->bytesAvailable() > 0;
 }
+
+void ConexaoTcp::postar(std::function<void()> tarefa) {
+    ++m_postadas;
+    // Queued with this object as context: dropped with it, which cannot
+    // happen before it has run, as the object waits for it.
+    QMetaObject::invokeMethod(
+        this,
+        [this, tarefa = std::move(tarefa)] {
+            --m_postadas;
+            executar(tarefa);
+        },
+        Qt::QueuedConnection);
+}
+
+void ConexaoTcp::executar(const std::function<void()>& tarefa) {
+    ++m_emCurso;
+    tarefa();
+    --m_emCurso;
+    liberarSeOcioso();
+}
+
+void ConexaoTcp::encerrar(std::function<void()> liberacao) {
+    if (m_encerrada)
+        return;
+    m_encerrada = true;
+    m_liberacao = std::move(liberacao);
+    liberarSeOcioso();
+}
+
+void ConexaoTcp::liberarSeOcioso() {
+    if (!m_encerrada || m_emCurso > 0 || m_postadas > 0 || !m_liberacao)
+        return;
+    const std::function<void()> liberacao = std::move(m_liberacao);
+    m_liberacao = nullptr;
+    liberacao();
+    // Later: this may run inside one of the socket's own signals.
+    deleteLater();
+}

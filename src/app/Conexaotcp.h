@@ -4,6 +4,7 @@
 #include "Conexaocliente.h"
 
 #include <QObject>
+#include <functional>
 
 class QTcpSocket;
 
@@ -25,6 +26,27 @@ public:
     // Bytes received and not yet taken.
     bool haBytesEsperando() const;
 
+    // Work on this connection that may show a message box. A box runs an
+    // event loop of its own, so the connection can end (the device hangs up,
+    // the server is closed) while such work is still on the stack: the
+    // connection is then released only when the last of it has returned.
+    //
+    // Runs `tarefa` later, from the event loop, after what is already queued.
+    void postar(std::function<void()> tarefa);
+    // Runs `tarefa` now.
+    void executar(const std::function<void()>& tarefa);
+    // The connection has ended: `liberacao` (its slot's release) runs and the
+    // object is deleted once no work of it is running or queued; at once
+    // when none is. Later calls change nothing.
+    void encerrar(std::function<void()> liberacao);
+    bool encerrada() const { return m_encerrada; }
+
 private:
+    void liberarSeOcioso();
+
     QTcpSocket* m_socket;
+    int m_emCurso = 0;  // work running (a message box inside it lets more run)
+    int m_postadas = 0; // work queued and not yet started
+    bool m_encerrada = false;
+    std::function<void()> m_liberacao;
 };

@@ -8,18 +8,50 @@
 #include <QPixmap>
 #include <QTimer>
 
+#include <deque>
+
 namespace {
+
+// A box runs an event loop of its own inside the handler that opened it, and
+// the readings that come meanwhile may open boxes of their own, one inside
+// the other. While nobody answers (a busy lab, ten tracers), that would nest
+// event loops without end; past this depth a message waits, in order, until
+// an open box is answered.
+constexpr int kCaixasAninhadasMax = 8;
+
 MessageFunction g_messageFunction;
+int g_caixasAbertas = 0;
+std::deque<QString> g_emEspera;
+
+void mostrarProximaEmEspera() {
+    if (g_emEspera.empty() || g_caixasAbertas >= kCaixasAninhadasMax)
+        return;
+    const QString text = g_emEspera.front();
+    g_emEspera.pop_front();
+    MostrarMensagem(text);
 }
+
+} // namespace
 
 void MostrarMensagem(const QString& text) {
     if (g_messageFunction) {
         g_messageFunction(text);
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text, QMessageBox::Ok,
-                    QApplication::activeWindow());
-    box.exec();
+    if (g_caixasAbertas >= kCaixasAninhadasMax) {
+        g_emEspera.push_back(text);
+        return;
+    }
+    ++g_caixasAbertas;
+    {
+        QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text,
+                        QMessageBox::Ok, QApplication::activeWindow());
+        box.exec();
+    }
+    --g_caixasAbertas;
+    // From the event loop, so that the handler that was waiting on this box goes on first.
+    if (!g_emEspera.empty())
+        QTimer::singleShot(0, qApp, mostrarProximaEmEspera);
 }
 
 void setMessageFunctionForTesting(MessageFunction function) {

@@ -21,7 +21,6 @@
 #include <QLayout>
 #include <QLocale>
 #include <QMenuBar>
-#include <QPointer>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -371,17 +370,25 @@ void TformPrincipal::aceitarConexoes() {
     }
 }
 
+// The read notification takes the bytes into the ring at once and handles
+// the whole messages from a posted call. Handling a message may open a box
+// (the save flow's message, an error text), whose event loop must go on
+// serving every connection, this one included; but the socket does not
+// announce new bytes again while a slot of its readyRead is still running.
+// Posted, the handling runs outside that signal, so a box opened by one
+// message leaves the next ones (an End request, another tracing) to be read
+// and answered in order while it is open.
 void TformPrincipal::clienteLeu(ConexaoTcp* conexao) {
-    ContextoRede contexto{m_registro.get(), &m_contexto, m_diretorioLeitura, &m_ui};
-    ServerSocketZURServerClientRead(*conexao, contexto);
+    if (conexao->encerrada() || !ReceberNoAnel(*conexao))
+        return;
+    conexao->postar([this, conexao] {
+        ContextoRede contexto{m_registro.get(), &m_contexto, m_diretorioLeitura, &m_ui};
+        ProcessarMensagens(*conexao, contexto);
+    });
     // One notification takes at most 10,000 bytes; more waiting get one of
     // their own, after the events already queued, as the socket layer would.
-    QPointer<ConexaoTcp> guarda(conexao);
     if (conexao->conectada() && conexao->haBytesEsperando())
-        QTimer::singleShot(0, conexao, [this, guarda] {
-            if (guarda != nullptr)
-                clienteLeu(guarda);
-        });
+        conexao->postar([this, conexao] { clienteLeu(conexao); });
 }
 
 void TformPrincipal::clienteErro(ConexaoTcp* conexao, int erro) {
@@ -395,21 +402,25 @@ void TformPrincipal::clienteErro(ConexaoTcp* conexao, int erro) {
 }
 
 void TformPrincipal::clienteDesconectou(ConexaoTcp* conexao) {
-    ServerSocketZURServerClientDisconnect(*conexao);
-    conexao->deleteLater();
+    conexao->encerrar([conexao] { ServerSocketZURServerClientDisconnect(*conexao); });
 }
 
 void TformPrincipal::fecharServidor() {
     ServerSocketZURServer->close();
     // The dropped connections get no disconnect notification: their slots are
-    // freed here, so that a server opened again has all ten.
-    const auto conexoes = findChildren<ConexaoTcp*>(Qt::FindDirectChildrenOnly);
-    for (ConexaoTcp* conexao : conexoes) {
+    // freed here, so that a server opened again has all ten. One whose
+    // message is still being handled (inside a box) finds its slot gone when
+    // it goes on, and is deleted once it has returned.
+    bool soltou = false;
+    for (ConexaoTcp* conexao : findChildren<ConexaoTcp*>(Qt::FindDirectChildrenOnly)) {
+        if (conexao->encerrada())
+            continue;
         conexao->socket()->disconnect(conexao);
         conexao->socket()->abort();
-        conexao->deleteLater();
+        conexao->encerrar([] {});
+        soltou = true;
     }
-    if (!conexoes.isEmpty())
+    if (soltou)
         LiberarTodosOsSlots();
 }
 
@@ -462,7 +473,27 @@ void TformPrincipal::Sair1Click() {
     QApplication::quit();
 }
 
+// The tick only posts the look. A look that handles a tracing opens the save
+// flow's message box, whose event loop keeps the program serving; but a timer
+// whose timeout slot is still running does not fire again, so a look made
+// inside the tick would leave the port unread until the box is answered, and
+// the tracer's next request unanswered. Posted, the timer keeps its pace
+// under a box, and every look starts after the record before it (the
+// protocol moves past a record before handling it).
 void TformPrincipal::TimerSerialTimer() {
+    if (m_olharPendente)
+        return;
+    m_olharPendente = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_olharPendente = false;
+            olharPortaSerial();
+        },
+        Qt::QueuedConnection);
+}
+
+void TformPrincipal::olharPortaSerial() {
     uint32_t errors = 0;
     if (m_portaTimer.ClearError(errors) != 0 || m_portaTimer.status.cbInQue == 0)
         return;

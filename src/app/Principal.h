@@ -99,6 +99,8 @@ private:
     bool verificarPortaSerial();
     void aplicarModelo();
     void iniciarLeituraTemporizada();
+    // One look at the timer-driven port: the bytes waiting, if any, to the DCS protocol.
+    void olharPortaSerial();
     void salvarLeitura();
 
     // Controls, in their declaration order.
@@ -131,6 +133,7 @@ private:
     LeituraSincrona m_leituraTakubomatic;
     TratadorSerial m_tratadorSerial;
     quint16 m_portaServidor = 55555;
+    bool m_olharPendente = false; // a look at the serial port is queued
 };
 
 extern TformPrincipal* formPrincipal;

@@ -136,18 +136,27 @@ void ServerSocketZURServerClientConnect(ConexaoCliente& conexao) {
 }
 
 void ServerSocketZURServerClientRead(ConexaoCliente& conexao, ContextoRede& contexto) {
+    if (ReceberNoAnel(conexao))
+        ProcessarMensagens(conexao, contexto);
+}
+
+bool ReceberNoAnel(ConexaoCliente& conexao) {
     if (!conexao.conectada())
-        return;
+        return false;
     if (conexao.slot < 0) {
         conexao.fechar();
-        return;
+        return false;
     }
     unsigned char recebidos[kTamanhoRecepcao];
     const int quantidade = conexao.receber(recebidos, kTamanhoRecepcao);
     if (quantidade < 0)
-        return;
+        return false;
     // Bytes that do not fit the ring are dropped; what it holds is still handled.
     AnexarAoAnel(&conexao, conexao.slot, recebidos, quantidade);
+    return true;
+}
+
+void ProcessarMensagens(ConexaoCliente& conexao, ContextoRede& contexto) {
     while (ProcessarMensagem(conexao, contexto) == 1) {
     }
 }

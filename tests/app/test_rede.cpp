@@ -4,14 +4,20 @@
 // or by a socket of the test (framing, closes, the connection table).
 #include "Principal.h"
 
+#include "Conexaotcp.h"
+#include "Conexoesrede.h"
+#include "Parametroskrvw.h"
 #include "Readingfile.h"
 #include "Servidorrede.h"
+#include "caixas.h"
 #include "leituracifrada.h"
 #include "simulador.h"
 #include "testsupport.h"
 
+#include <QAction>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QToolButton>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -130,6 +136,11 @@ private slots:
     void decimaPrimeiraConexaoFechadaNaHora();
     void tamanhoAcimaDoBufferEInconsistente();
     void portaEmUso();
+    void caixaAbertaNaoParaOsTracers_data();
+    void caixaAbertaNaoParaOsTracers();
+    void leituraComOsParametrosAbertos();
+    void fimDoProgramaComACaixaAberta_data();
+    void fimDoProgramaComACaixaAberta();
 };
 
 void TestRede::leituraCompletaDoSimulador_data() {
@@ -277,6 +288,168 @@ void TestRede::portaEmUso() {
     m_janela->show();
     QTRY_COMPARE(m_mensagens, QStringList{QString::fromUtf8(kMensagemServidor)});
     QVERIFY(!m_janela->servidor().isListening());
+}
+
+void TestRede::caixaAbertaNaoParaOsTracers_data() {
+    const QString sucesso = QString::fromUtf8(kMessageSaveSucceeded);
+    QTest::addColumn<QList<QStringList>>("tracers");
+    QTest::addColumn<QStringList>("resultados");
+    QTest::addColumn<QStringList>("textos");
+    QTest::addColumn<int>("maisAbertas");
+    QTest::addColumn<QStringList>("arquivos");
+    const auto sim = [](std::initializer_list<const char*> opcoes) {
+        QStringList lista;
+        for (const char* opcao : opcoes)
+            lista << QString::fromLatin1(opcao);
+        return lista;
+    };
+    QTest::addRow("desliga depois do Accept")
+        << QList<QStringList>{sim({"--hang-up"})} << QStringList{"RESULT OK readings=1"}
+        << QStringList{sucesso} << 1 << QStringList{"815"};
+    QTest::addRow("segundo job e fim na mesma conexao")
+        << QList<QStringList>{sim({"--count", "2"})} << QStringList{"RESULT OK readings=2"}
+        << QStringList{sucesso, sucesso} << 2 << QStringList{"815", "816"};
+    QTest::addRow("job de outro tracer")
+        << QList<QStringList>{sim({}), sim({"--job", "00900"})}
+        << QStringList{"RESULT OK readings=1", "RESULT OK readings=1"}
+        << QStringList{sucesso, sucesso} << 2 << QStringList{"815", "900"};
+    QTest::addRow("caixas alem das oito aninhadas esperam a vez")
+        << QList<QStringList>{sim({"--count", "10"})} << QStringList{"RESULT OK readings=10"}
+        << QStringList(10, sucesso) << 8
+        << QStringList{"815", "816", "817", "818", "819", "820", "821", "822", "823", "824"};
+    const struct {
+        const char* falha;
+        const char* texto;
+    } falhas[] = {{"connection-ended", kMensagemAbortada},
+                  {"error", kMensagemErroReportado},
+                  {"bad-lead", kMensagemInconsistencia}};
+    for (const auto& falha : falhas)
+        QTest::addRow("%s, o tracer some antes do OK", falha.falha)
+            << QList<QStringList>{sim({"--fault", falha.falha, "--hang-up"})}
+            << QStringList{QStringLiteral("RESULT OK fault=") + QString::fromLatin1(falha.falha)}
+            << QStringList{QString::fromUtf8(falha.texto)} << 1 << QStringList{};
+}
+
+// The lab's default: success messages on, real boxes, a person who answers
+// them only after the tracers are done. Each tracer must finish its whole
+// conversation while the boxes are open (or hang up under them), the program
+// must live through the answers, every slot and connection come back, and
+// the next tracer be served.
+void TestRede::caixaAbertaNaoParaOsTracers() {
+    QFETCH(QList<QStringList>, tracers);
+    QFETCH(QStringList, resultados);
+    QFETCH(QStringList, textos);
+    QFETCH(int, maisAbertas);
+    QFETCH(QStringList, arquivos);
+    setMessageFunctionForTesting(nullptr);
+    abrir();
+    std::vector<std::unique_ptr<Simulador>> simuladores;
+    const auto terminaram = [&simuladores] {
+        for (const auto& simulador : simuladores)
+            if (!simulador->terminou())
+                return false;
+        return true;
+    };
+    const auto iniciar = [this, &simuladores](const QStringList& opcoes) {
+        simuladores.push_back(std::make_unique<Simulador>());
+        return simuladores.back()->iniciar(
+            caminhoDoSimulador(),
+            QStringList{QStringLiteral("--model"), QStringLiteral("1"), QStringLiteral("--labels"),
+                        realista(), QStringLiteral("--quiet"), QStringLiteral("--port"),
+                        QString::number(m_porta)} +
+                opcoes,
+            false);
+    };
+    RespondedorDeCaixas caixas(500, terminaram);
+    // The other tracers start while the first box is open.
+    bool iniciados = true;
+    caixas.comACaixaAberta = [&] {
+        for (qsizetype i = 1; i < tracers.size(); ++i)
+            iniciados = iniciar(tracers[i]) && iniciados;
+    };
+    QVERIFY(iniciar(tracers.first()));
+    QTRY_VERIFY_WITH_TIMEOUT(simuladores.size() == static_cast<std::size_t>(tracers.size()),
+                             kLeituraMs);
+    QVERIFY(iniciados);
+    QStringList obtidos;
+    for (const auto& simulador : simuladores)
+        obtidos << simulador->resultado(kLeituraMs);
+    QTRY_VERIFY_WITH_TIMEOUT(terminaram() && caixas.abertas() == 0, kLeituraMs);
+    QCOMPARE(obtidos, resultados);
+    QCOMPARE(caixas.textos, textos);
+    QCOMPARE(caixas.maisAbertas, maisAbertas);
+    for (const QString& job : arquivos)
+        compararLeitura(leituras() + "/" + job.toStdString() + ".krvw", "network.expected");
+    QCOMPARE(listDir(leituras()).size(), static_cast<std::size_t>(arquivos.size()));
+    QTRY_VERIFY(m_janela->findChildren<ConexaoTcp*>().isEmpty());
+    for (int slot = 0; slot < kSlotsDeConexao; ++slot)
+        QCOMPARE(SlotParaTeste(slot).livre, uint8_t{1});
+    QCOMPARE(simular({QStringLiteral("--model"), QStringLiteral("1"), QStringLiteral("--labels"),
+                      realista()}),
+             QStringLiteral("RESULT OK readings=1"));
+}
+
+// A tracing that comes while the parameters dialog is open is saved and its
+// box shown over the dialog; the dialog, confirmed afterwards, opens the
+// server again, and the next tracer is served.
+void TestRede::leituraComOsParametrosAbertos() {
+    setMessageFunctionForTesting(nullptr);
+    abrir();
+    TformParametrosKRVW dialogo(m_janela.get());
+    formParametrosKRVW = &dialogo;
+    RespondedorDeCaixas caixas(500);
+    QString resultado;
+    QTimer::singleShot(0, this, [&] {
+        resultado = simular({QStringLiteral("--model"), QStringLiteral("1"),
+                             QStringLiteral("--labels"), realista()});
+        QApplication::activeModalWidget()
+            ->findChild<QToolButton*>(QStringLiteral("btnConfirmar"))
+            ->click();
+    });
+    m_janela->findChild<QAction*>(QStringLiteral("Parametros1"))->trigger();
+    formParametrosKRVW = nullptr;
+    QCOMPARE(resultado, QStringLiteral("RESULT OK readings=1"));
+    QCOMPARE(caixas.textos, QStringList{QString::fromUtf8(kMessageSaveSucceeded)});
+    compararLeitura(leituras() + "/815.krvw", "network.expected");
+    QVERIFY(m_janela->servidor().isListening());
+    QCOMPARE(simular({QStringLiteral("--model"), QStringLiteral("1"), QStringLiteral("--labels"),
+                      realista(), QStringLiteral("--job"), QStringLiteral("00900")}),
+             QStringLiteral("RESULT OK readings=1"));
+    compararLeitura(leituras() + "/900.krvw", "network.expected");
+}
+
+void TestRede::fimDoProgramaComACaixaAberta_data() {
+    QTest::addColumn<bool>("pelaJanela");
+    QTest::addRow("Sair") << false;
+    QTest::addRow("fechando a janela") << true;
+}
+
+// "Sair", or closing the main window, while a tracing's box is open ends the
+// message loop; the connection under the box is let go only once its
+// handling has returned, and the reading is whole.
+void TestRede::fimDoProgramaComACaixaAberta() {
+    QFETCH(bool, pelaJanela);
+    setMessageFunctionForTesting(nullptr);
+    abrir();
+    RespondedorDeCaixas caixas(0, [] { return false; }); // nobody answers
+    caixas.comACaixaAberta = [this, pelaJanela] {
+        if (pelaJanela)
+            m_janela->close();
+        else
+            m_janela->findChild<QAction*>(QStringLiteral("Sair1"))->trigger();
+    };
+    Simulador tracer;
+    QVERIFY(tracer.iniciar(caminhoDoSimulador(),
+                           {QStringLiteral("--model"), QStringLiteral("1"),
+                            QStringLiteral("--labels"), realista(), QStringLiteral("--port"),
+                            QString::number(m_porta), QStringLiteral("--hang-up")},
+                           false));
+    QCOMPARE(QApplication::exec(), 0);
+    QCOMPARE(caixas.textos, QStringList{QString::fromUtf8(kMessageSaveSucceeded)});
+    QCOMPARE(caixas.abertas(), 0);
+    compararLeitura(leituras() + "/815.krvw", "network.expected");
+    QCOMPARE(listDir(leituras()).size(), std::size_t{1});
+    QTRY_VERIFY(m_janela->findChildren<ConexaoTcp*>().isEmpty());
 }
 
 QTEST_MAIN(TestRede)

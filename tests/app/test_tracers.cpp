@@ -6,6 +6,7 @@
 #include "Principal.h"
 
 #include "Readingfile.h"
+#include "caixas.h"
 #include "leituracifrada.h"
 #include "simulador.h"
 #include "testsupport.h"
@@ -94,6 +95,8 @@ private slots:
     void takubomaticRespondeErrado();
     void dcsComLixoNaLinhaAindaLe();
     void dcsMeioRegistroExpiraELeOSeguinte();
+    void caixaAbertaNaoParaODcs_data();
+    void caixaAbertaNaoParaODcs();
 };
 
 void TestTracers::leituraCompleta_data() {
@@ -219,6 +222,43 @@ void TestTracers::dcsMeioRegistroExpiraELeOSeguinte() {
     esperarLeitura(caminho, tracer);
     QCOMPARE(tracer.resultado(kReadingMs), QStringLiteral("RESULT OK fault=half"));
     compararLeitura(caminho, "topcom.expected");
+}
+
+void TestTracers::caixaAbertaNaoParaODcs_data() {
+    QTest::addColumn<int>("modelo");
+    QTest::addColumn<QString>("esperado");
+    QTest::addRow("Huvitz") << 2 << QStringLiteral("huvitz.expected");
+    QTest::addRow("Essilor, depois de Leitura") << 4 << QStringLiteral("essilor.expected");
+}
+
+// The lab's default: the success message on, in a real box that nobody
+// answers until the tracer is done. The port is still looked at under the
+// box: the tracer's next INI request and its second tracing are answered and
+// saved while the first box is open.
+void TestTracers::caixaAbertaNaoParaODcs() {
+    QFETCH(int, modelo);
+    QFETCH(QString, esperado);
+    setMessageFunctionForTesting(nullptr);
+    Simulador tracer;
+    QVERIFY(
+        tracer.iniciar(caminhoDoSimulador(),
+                       {QStringLiteral("--model"), QString::number(modelo),
+                        QStringLiteral("--link"), link(), QStringLiteral("--no-pace"),
+                        QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--labels"),
+                        QString::fromStdString(testDataPath("reading/realistic.labels"))},
+                       true));
+    if (tracer.porta.empty())
+        QSKIP("a listed serial port needs a link under /dev: root only");
+    RespondedorDeCaixas caixas(500, [&tracer] { return tracer.terminou(); });
+    abrir(modelo, tracer.porta);
+    if (modelo == 4)
+        QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
+    QCOMPARE(tracer.resultado(kReadingMs), QStringLiteral("RESULT OK readings=2"));
+    QTRY_COMPARE(caixas.abertas(), 0);
+    QCOMPARE(caixas.textos, QStringList(2, QString::fromUtf8(kMessageSaveSucceeded)));
+    QCOMPARE(caixas.maisAbertas, 2);
+    for (const char* arquivo : {"/815.krvw", "/816.krvw"})
+        compararLeitura(leituras() + arquivo, esperado.toLatin1().constData());
 }
 
 QTEST_MAIN(TestTracers)
