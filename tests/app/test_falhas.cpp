@@ -11,10 +11,9 @@
 #include "Parametros.h"
 #include "Readingfile.h"
 #include "Servidorrede.h"
-#include "leituracifrada.h"
+#include "janelateste.h"
 #include "ptypair.h"
 #include "simulador.h"
-#include "testsupport.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -45,19 +44,6 @@ const char* const kAreaAntes = "o que estava na área de transferência";
 const char* const kLeituraAntiga = "uma leitura anterior, que não pode ser perdida";
 const char* const kArquivoPadrao = "MODELOTRACER=1\r\nPORTATCP=55555\r\nPORTASERIAL=\r\n"
                                    "BAUDRATE=9600\r\nCAMINHOLEITURA=\r\nNOMSG=0\r\n";
-
-std::string configuracao(int modelo, const std::string& serial, int tcp, const std::string& caminho,
-                         bool noMsg) {
-    return "MODELOTRACER=" + std::to_string(modelo) + "\r\nPORTATCP=" + std::to_string(tcp) +
-           "\r\nPORTASERIAL=" + serial + "\r\nBAUDRATE=9600\r\nCAMINHOLEITURA=" + caminho +
-           "\r\nNOMSG=" + (noMsg ? "1" : "0") + "\r\n";
-}
-
-quint16 portaLivre() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 QStringList lista(const std::string& pasta) {
     QStringList nomes;
@@ -162,32 +148,19 @@ int renomeacaoFalha(const char* de, const char* para) {
 
 } // namespace
 
-class TestFalhas : public QObject {
+class TestFalhas : public QObject, public JanelaDeTeste {
     Q_OBJECT
 
 private:
-    QStringList m_mensagens;
-    std::unique_ptr<ScratchDir> m_dir;
-    std::unique_ptr<TformPrincipal> m_janela;
     std::unique_ptr<Montagem> m_montagem;
     quint16 m_porta = 0;
     int m_descritores = 0; // open descriptors with the window serving, before the fault
 
-    std::string leituras() const { return m_dir->file("leituras"); }
-    std::string ini() const { return m_dir->file("ini/krvw.ini"); }
-    QString realista() const {
-        return QString::fromStdString(testDataPath("reading/realistic.labels"));
-    }
     QString link() const {
         return QStringLiteral("/dev/ttyKRVWF%1").arg(static_cast<qint64>(getpid()));
     }
     QPushButton* botao(const char* nome) const {
         return m_janela->findChild<QPushButton*>(QString::fromLatin1(nome));
-    }
-    void mostrar() {
-        m_janela->setCaminhoIni(ini());
-        m_janela->show();
-        QTRY_VERIFY(!m_janela->windowTitle().isEmpty()); // the first show has been handled
     }
     // The window serving networked tracers on a free port, readings into `caminho`.
     void abrirRede(const std::string& caminho, bool noMsg) {
@@ -199,7 +172,7 @@ private:
         m_descritores = descritoresAbertos();
     }
     void abrirSerial(int modelo, const std::string& porta) {
-        writeFileBytes(ini(), configuracao(modelo, porta, 55555, leituras(), false));
+        writeFileBytes(ini(), configuracao(modelo, porta, 55555, leituras()));
         mostrar();
         QVERIFY2(m_mensagens.isEmpty(), qPrintable(m_mensagens.join(QLatin1Char('|'))));
     }
@@ -234,21 +207,9 @@ private:
         if (conteudo.contains(QStringLiteral("815.krvw")))
             QCOMPARE(readFileBytes(leituras() + "/815.krvw"), std::string(kLeituraAntiga));
     }
-    void conferirLeitura(const std::string& arquivo, const char* esperado) {
-        const std::string diferenca =
-            diferencaDaLeitura(leituras() + "/" + arquivo, std::string("serial/") + esperado);
-        QVERIFY2(diferenca.empty(), diferenca.c_str());
-    }
     // Every slot of the connection table free, and ten new tracers all served.
     void dezConexoesAtendidas() {
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [] {
-                for (int slot = 0; slot < kSlotsDeConexao; ++slot)
-                    if (SlotParaTeste(slot).livre != 1)
-                        return false;
-                return true;
-            }(),
-            10000);
+        QTRY_VERIFY_WITH_TIMEOUT(slotsLivres(), 10000);
         QTcpSocket dez[kSlotsDeConexao];
         for (QTcpSocket& tracer : dez) {
             tracer.connectToHost(QHostAddress::LocalHost, m_porta);
@@ -266,21 +227,15 @@ private:
 
 private slots:
     void init() {
-        m_mensagens.clear();
-        setMessageFunctionForTesting([this](const QString& text) { m_mensagens << text; });
         QApplication::clipboard()->setText(texto(kAreaAntes));
-        m_dir = std::make_unique<ScratchDir>();
-        QVERIFY(mkdir(m_dir->file("ini").c_str(), 0700) == 0);
-        QVERIFY(mkdir(leituras().c_str(), 0700) == 0);
-        m_janela = std::make_unique<TformPrincipal>();
+        criarJanela();
         m_montagem = std::make_unique<Montagem>();
     }
     void cleanup() {
         setFileSystemCallsForTesting(nullptr);
         m_janela.reset();
         m_montagem.reset();
-        m_dir.reset();
-        setMessageFunctionForTesting(nullptr);
+        destruirJanela();
     }
 
     void pastaDeLeituraAusente();
@@ -370,7 +325,7 @@ void TestFalhas::discoFalhaAoGravar() {
     m_mensagens.clear();
     QCOMPARE(leituraDeRede(), QStringLiteral("RESULT OK readings=1"));
     QCOMPARE(m_mensagens, QStringList{texto(kMessageSaveSucceeded)});
-    conferirLeitura("815.krvw", "network.expected");
+    compararLeitura("815.krvw", "network.expected");
     QCOMPARE(lista(leituras()), QStringList{QStringLiteral("815.krvw")});
     QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(leituras() + "/815.krvw"));
 }
@@ -396,7 +351,7 @@ void TestFalhas::pastaIniSomenteLeitura() {
     m_porta = portaLivre();
     std::string conteudo;
     if (arquivo == QStringLiteral("valido"))
-        conteudo = configuracao(1, "", m_porta, leituras(), false);
+        conteudo = configuracao(1, "", m_porta, leituras());
     else if (arquivo != QStringLiteral("-"))
         conteudo = arquivo.toStdString();
     if (!conteudo.empty())
@@ -513,7 +468,7 @@ void TestFalhas::falhaSerialEDepoisLeitura(int modelo, const QString& falha, con
     QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
     QCOMPARE(m_mensagens, QStringList{texto(kMessageSaveSucceeded)});
     QCOMPARE(bom.resultado(kLeituraMs), QStringLiteral("RESULT OK readings=1"));
-    conferirLeitura("leitura.krvw", esperado);
+    compararLeitura("leitura.krvw", esperado);
     QCOMPARE(QApplication::clipboard()->text(),
              QString::fromStdString(leituras() + "/leitura.krvw"));
 }
@@ -534,7 +489,7 @@ void TestFalhas::dcsInundaALinha() {
     QTRY_VERIFY_WITH_TIMEOUT(fileExists(caminho) || !m_mensagens.isEmpty(), kLeituraMs);
     QCOMPARE(m_mensagens, QStringList{texto(kMessageSaveSucceeded)});
     QCOMPARE(tracer.resultado(kLeituraMs), QStringLiteral("RESULT OK fault=flood"));
-    conferirLeitura("815.krvw", "huvitz.expected");
+    compararLeitura("815.krvw", "huvitz.expected");
     QCOMPARE(lista(leituras()), QStringList{QStringLiteral("815.krvw")});
 }
 
@@ -554,7 +509,7 @@ void TestFalhas::portaSerialPresaPorOutroPrograma() {
     QTest::qWait(1200); // ticks on the closed port do nothing
     QVERIFY(m_mensagens.isEmpty());
 
-    writeFileBytes(ini(), configuracao(0, porta.path(), 55555, leituras(), false));
+    writeFileBytes(ini(), configuracao(0, porta.path(), 55555, leituras()));
     m_janela->AplicarParametros();
     QVERIFY(m_mensagens.isEmpty());
     const int descritores = descritoresAbertos();
@@ -568,7 +523,7 @@ void TestFalhas::portaSerialPresaPorOutroPrograma() {
 
     close(outro);
     m_mensagens.clear();
-    writeFileBytes(ini(), configuracao(2, porta.path(), 55555, leituras(), false));
+    writeFileBytes(ini(), configuracao(2, porta.path(), 55555, leituras()));
     m_janela->AplicarParametros();
     QVERIFY(m_janela->portaTimer().isOpen());
     QVERIFY(m_mensagens.isEmpty());
@@ -623,7 +578,7 @@ void TestFalhas::pareDeRedeMalComportado() {
     QStringList esperados;
     for (int job = 815; job < 815 + kLeiturasBoas; ++job) {
         esperados << QStringLiteral("%1.krvw").arg(job);
-        conferirLeitura(std::to_string(job) + ".krvw", "network.expected");
+        compararLeitura(std::to_string(job) + ".krvw", "network.expected");
     }
     esperados.sort();
     QCOMPARE(lista(leituras()), esperados);

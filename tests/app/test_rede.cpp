@@ -10,9 +10,8 @@
 #include "Readingfile.h"
 #include "Servidorrede.h"
 #include "caixas.h"
-#include "leituracifrada.h"
+#include "janelateste.h"
 #include "simulador.h"
-#include "testsupport.h"
 
 #include <QAction>
 #include <QTcpServer>
@@ -20,23 +19,9 @@
 #include <QToolButton>
 #include <QtTest>
 
-#include <sys/stat.h>
-
 namespace {
 
 constexpr int kLeituraMs = 30000;
-
-std::string configuracao(int tcp, const std::string& caminho, bool noMsg) {
-    return "MODELOTRACER=1\r\nPORTATCP=" + std::to_string(tcp) +
-           "\r\nPORTASERIAL=\r\nBAUDRATE=9600\r\nCAMINHOLEITURA=" + caminho +
-           "\r\nNOMSG=" + (noMsg ? "1" : "0") + "\r\n";
-}
-
-quint16 portaLivre() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 // A message of the tracers' protocol: code, words, payload, check bytes, terminator.
 QByteArray mensagem(unsigned char lider, unsigned char tipo, quint16 a, quint16 b,
@@ -62,21 +47,15 @@ QByteArray identificacao(quint16 a, quint16 b, const char* job) {
 
 } // namespace
 
-class TestRede : public QObject {
+class TestRede : public QObject, public JanelaDeTeste {
     Q_OBJECT
 
 private:
-    QStringList m_mensagens;
-    std::unique_ptr<ScratchDir> m_dir;
-    std::unique_ptr<TformPrincipal> m_janela;
     quint16 m_porta = 0;
 
-    std::string leituras() const { return m_dir->file("leituras"); }
     void abrir(bool noMsg = false) {
         m_porta = portaLivre();
-        writeFileBytes(m_dir->file("ini/krvw.ini"), configuracao(m_porta, leituras(), noMsg));
-        m_janela->setCaminhoIni(m_dir->file("ini/krvw.ini"));
-        m_janela->show();
+        mostrar(configuracao(1, "", m_porta, leituras(), noMsg));
         QTRY_VERIFY(m_janela->servidor().isListening());
         QVERIFY(m_mensagens.isEmpty());
     }
@@ -93,11 +72,6 @@ private:
             QTest::qWait(10);
         return tracer.read(n);
     }
-    void compararLeitura(const std::string& arquivo, const char* esperado) {
-        const std::string diferenca =
-            diferencaDaLeitura(arquivo, std::string("serial/") + esperado);
-        QVERIFY2(diferenca.empty(), diferenca.c_str());
-    }
     // The simulator as a networked tracer; its last line.
     QString simular(QStringList argumentos) {
         argumentos << QStringLiteral("--port") << QString::number(m_porta)
@@ -107,24 +81,10 @@ private:
             return QStringLiteral("not started");
         return tracer.resultado(kLeituraMs);
     }
-    QString realista() const {
-        return QString::fromStdString(testDataPath("reading/realistic.labels"));
-    }
 
 private slots:
-    void init() {
-        m_mensagens.clear();
-        setMessageFunctionForTesting([this](const QString& text) { m_mensagens << text; });
-        m_dir = std::make_unique<ScratchDir>();
-        QVERIFY(mkdir(m_dir->file("ini").c_str(), 0700) == 0);
-        QVERIFY(mkdir(leituras().c_str(), 0700) == 0);
-        m_janela = std::make_unique<TformPrincipal>();
-    }
-    void cleanup() {
-        m_janela.reset();
-        m_dir.reset();
-        setMessageFunctionForTesting(nullptr);
-    }
+    void init() { criarJanela(); }
+    void cleanup() { destruirJanela(); }
 
     void leituraCompletaDoSimulador_data();
     void leituraCompletaDoSimulador();
@@ -166,10 +126,8 @@ void TestRede::leituraCompletaDoSimulador() {
                                  QStringLiteral("--labels"), realista()} +
                      opcoes),
              QStringLiteral("RESULT OK readings=1"));
-    const std::string arquivo = leituras() + "/815.krvw";
-    QVERIFY(fileExists(arquivo));
     QCOMPARE(listDir(leituras()).size(), std::size_t{1});
-    compararLeitura(arquivo, esperado.toLatin1().constData());
+    compararLeitura("815.krvw", esperado.toLatin1().constData());
     QCOMPARE(m_mensagens, QStringList{QString::fromUtf8(kMessageSaveSucceeded)});
 }
 
@@ -178,8 +136,8 @@ void TestRede::duasLeiturasNaMesmaConexao() {
     QCOMPARE(simular({QStringLiteral("--model"), QStringLiteral("1"), QStringLiteral("--labels"),
                       realista(), QStringLiteral("--count"), QStringLiteral("2")}),
              QStringLiteral("RESULT OK readings=2"));
-    compararLeitura(leituras() + "/815.krvw", "network.expected");
-    compararLeitura(leituras() + "/816.krvw", "network.expected");
+    compararLeitura("815.krvw", "network.expected");
+    compararLeitura("816.krvw", "network.expected");
     QVERIFY(m_mensagens.isEmpty()); // NOMSG
 }
 
@@ -282,10 +240,7 @@ void TestRede::tamanhoAcimaDoBufferEInconsistente() {
 void TestRede::portaEmUso() {
     QTcpServer outro;
     QVERIFY(outro.listen(QHostAddress::Any, 0));
-    writeFileBytes(m_dir->file("ini/krvw.ini"),
-                   configuracao(outro.serverPort(), leituras(), false));
-    m_janela->setCaminhoIni(m_dir->file("ini/krvw.ini"));
-    m_janela->show();
+    mostrar(configuracao(1, "", outro.serverPort(), leituras()));
     QTRY_COMPARE(m_mensagens, QStringList{QString::fromUtf8(kMensagemServidor)});
     QVERIFY(!m_janela->servidor().isListening());
 }
@@ -379,11 +334,10 @@ void TestRede::caixaAbertaNaoParaOsTracers() {
     QCOMPARE(caixas.textos, textos);
     QCOMPARE(caixas.maisAbertas, maisAbertas);
     for (const QString& job : arquivos)
-        compararLeitura(leituras() + "/" + job.toStdString() + ".krvw", "network.expected");
+        compararLeitura(job.toStdString() + ".krvw", "network.expected");
     QCOMPARE(listDir(leituras()).size(), static_cast<std::size_t>(arquivos.size()));
     QTRY_VERIFY(m_janela->findChildren<ConexaoTcp*>().isEmpty());
-    for (int slot = 0; slot < kSlotsDeConexao; ++slot)
-        QCOMPARE(SlotParaTeste(slot).livre, uint8_t{1});
+    QVERIFY(slotsLivres());
     QCOMPARE(simular({QStringLiteral("--model"), QStringLiteral("1"), QStringLiteral("--labels"),
                       realista()}),
              QStringLiteral("RESULT OK readings=1"));
@@ -410,12 +364,12 @@ void TestRede::leituraComOsParametrosAbertos() {
     formParametrosKRVW = nullptr;
     QCOMPARE(resultado, QStringLiteral("RESULT OK readings=1"));
     QCOMPARE(caixas.textos, QStringList{QString::fromUtf8(kMessageSaveSucceeded)});
-    compararLeitura(leituras() + "/815.krvw", "network.expected");
+    compararLeitura("815.krvw", "network.expected");
     QVERIFY(m_janela->servidor().isListening());
     QCOMPARE(simular({QStringLiteral("--model"), QStringLiteral("1"), QStringLiteral("--labels"),
                       realista(), QStringLiteral("--job"), QStringLiteral("00900")}),
              QStringLiteral("RESULT OK readings=1"));
-    compararLeitura(leituras() + "/900.krvw", "network.expected");
+    compararLeitura("900.krvw", "network.expected");
 }
 
 void TestRede::fimDoProgramaComACaixaAberta_data() {
@@ -447,7 +401,7 @@ void TestRede::fimDoProgramaComACaixaAberta() {
     QCOMPARE(QApplication::exec(), 0);
     QCOMPARE(caixas.textos, QStringList{QString::fromUtf8(kMessageSaveSucceeded)});
     QCOMPARE(caixas.abertas(), 0);
-    compararLeitura(leituras() + "/815.krvw", "network.expected");
+    compararLeitura("815.krvw", "network.expected");
     QCOMPARE(listDir(leituras()).size(), std::size_t{1});
     QTRY_VERIFY(m_janela->findChildren<ConexaoTcp*>().isEmpty());
 }

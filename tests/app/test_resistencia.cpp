@@ -8,9 +8,9 @@
 
 #include "Conexoesrede.h"
 #include "Servidorrede.h"
+#include "janelateste.h"
 #include "leituracifrada.h"
 #include "simulador.h"
-#include "testsupport.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>
@@ -18,7 +18,6 @@
 
 #include <deque>
 #include <map>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -71,19 +70,6 @@ constexpr Rodada kRodadas[] = {
 constexpr int kRodadaMsPorLeitura = 20000; // bounds, far above the paces above
 constexpr int kRodadaMsFixo = 20000;
 
-std::string configuracao(int modelo, const std::string& serial, int tcp,
-                         const std::string& caminho) {
-    return "MODELOTRACER=" + std::to_string(modelo) + "\r\nPORTATCP=" + std::to_string(tcp) +
-           "\r\nPORTASERIAL=" + serial + "\r\nBAUDRATE=9600\r\nCAMINHOLEITURA=" + caminho +
-           "\r\nNOMSG=1\r\n";
-}
-
-quint16 portaLivre() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 int slotsEmUso() {
     int n = 0;
     for (int slot = 0; slot < kSlotsDeConexao; ++slot)
@@ -128,28 +114,17 @@ void relatar(const char* nome, const Figuras& f, const QString& mais) {
 
 } // namespace
 
-class TestResistencia : public QObject {
+class TestResistencia : public QObject, public JanelaDeTeste {
     Q_OBJECT
 
 private:
-    QStringList m_mensagens;
-    std::unique_ptr<ScratchDir> m_dir;
-    std::unique_ptr<TformPrincipal> m_janela;
     quint16 m_porta = 0;
 
-    std::string leituras() const { return m_dir->file("leituras"); }
-    std::string ini() const { return m_dir->file("ini/krvw.ini"); }
-    QString realista() const {
-        return QString::fromStdString(testDataPath("reading/realistic.labels"));
-    }
     QString link() const {
         return QStringLiteral("/dev/ttyKRVWSOAK%1").arg(static_cast<qint64>(getpid()));
     }
-    void mostrar(const std::string& conteudo) {
-        writeFileBytes(ini(), conteudo);
-        m_janela->setCaminhoIni(ini());
-        m_janela->show();
-        QTRY_VERIFY(!m_janela->windowTitle().isEmpty());
+    void mostrarSemMensagem(const std::string& conteudo) {
+        mostrar(conteudo);
         QVERIFY2(m_mensagens.isEmpty(), qPrintable(m_mensagens.join(QLatin1Char('|'))));
     }
     // The files of the jobs in `jobs`, each deciphered and compared; the count of exact ones.
@@ -208,19 +183,8 @@ private:
     void rodadaDcs(int indice, const Rodada& rodada, int primeiroJob);
 
 private slots:
-    void init() {
-        m_mensagens.clear();
-        setMessageFunctionForTesting([this](const QString& text) { m_mensagens << text; });
-        m_dir = std::make_unique<ScratchDir>();
-        QVERIFY(mkdir(m_dir->file("ini").c_str(), 0700) == 0);
-        QVERIFY(mkdir(leituras().c_str(), 0700) == 0);
-        m_janela = std::make_unique<TformPrincipal>();
-    }
-    void cleanup() {
-        m_janela.reset();
-        m_dir.reset();
-        setMessageFunctionForTesting(nullptr);
-    }
+    void init() { criarJanela(); }
+    void cleanup() { destruirJanela(); }
 
     void redeDezTracersEntrePares();
     void dcsEntreRuidoERegistrosPartidos();
@@ -312,7 +276,7 @@ void TestResistencia::servirRede(std::vector<int>& jobs, PareMau& mau) {
 
 void TestResistencia::redeDezTracersEntrePares() {
     m_porta = portaLivre();
-    mostrar(configuracao(1, "", m_porta, leituras()));
+    mostrarSemMensagem(configuracao(1, "", m_porta, leituras(), true));
     QTRY_VERIFY(m_janela->servidor().isListening());
     QElapsedTimer relogio;
     relogio.start();
@@ -366,7 +330,7 @@ void TestResistencia::rodadaDcs(int indice, const Rodada& rodada, int primeiroJo
     if (tracer.porta.empty())
         QSKIP("a listed serial port needs a link under /dev: root only");
     if (indice == 0)
-        mostrar(configuracao(2, tracer.porta, 55555, leituras()));
+        mostrarSemMensagem(configuracao(2, tracer.porta, 55555, leituras(), true));
     else
         m_janela->AplicarParametros();
     QVERIFY(m_janela->portaTimer().isOpen());

@@ -7,27 +7,20 @@
 
 #include "Readingfile.h"
 #include "caixas.h"
-#include "leituracifrada.h"
+#include "janelateste.h"
 #include "simulador.h"
-#include "testsupport.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QPushButton>
 #include <QtTest>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 // A DCS reading takes a few timer ticks per record; a slow sanitizer build more.
 constexpr int kReadingMs = 40000;
-
-std::string configuracao(int modelo, const std::string& porta, const std::string& caminho) {
-    return "MODELOTRACER=" + std::to_string(modelo) + "\r\nPORTATCP=55555\r\nPORTASERIAL=" + porta +
-           "\r\nBAUDRATE=9600\r\nCAMINHOLEITURA=" + caminho + "\r\nNOMSG=0\r\n";
-}
 
 struct Caso {
     int modelo;
@@ -38,15 +31,10 @@ struct Caso {
 
 } // namespace
 
-class TestTracers : public QObject {
+class TestTracers : public QObject, public JanelaDeTeste {
     Q_OBJECT
 
 private:
-    QStringList m_mensagens;
-    std::unique_ptr<ScratchDir> m_dir;
-    std::unique_ptr<TformPrincipal> m_janela;
-
-    std::string leituras() const { return m_dir->file("leituras"); }
     QPushButton* botao(const char* nome) const {
         return m_janela->findChild<QPushButton*>(QString::fromLatin1(nome));
     }
@@ -55,10 +43,7 @@ private:
     }
     // The window configured for `modelo` on the simulator's port, shown.
     void abrir(int modelo, const std::string& porta) {
-        writeFileBytes(m_dir->file("ini/krvw.ini"), configuracao(modelo, porta, leituras()));
-        m_janela->setCaminhoIni(m_dir->file("ini/krvw.ini"));
-        m_janela->show();
-        QTRY_VERIFY(!m_janela->windowTitle().isEmpty());
+        mostrar(configuracao(modelo, porta, 55555, leituras()));
         QVERIFY2(m_mensagens.isEmpty(), qPrintable(m_mensagens.join(QLatin1Char('|'))));
     }
     // Waits for the reading file, or for a message that says why there is none.
@@ -68,26 +53,10 @@ private:
                  qPrintable(m_mensagens.join(QLatin1Char('|')) + QLatin1Char('\n') +
                             tracer.resultado(3000) + QLatin1Char('\n') + tracer.saida()));
     }
-    void compararLeitura(const std::string& arquivo, const char* esperado) {
-        const std::string diferenca =
-            diferencaDaLeitura(arquivo, std::string("serial/") + esperado);
-        QVERIFY2(diferenca.empty(), diferenca.c_str());
-    }
 
 private slots:
-    void init() {
-        m_mensagens.clear();
-        setMessageFunctionForTesting([this](const QString& text) { m_mensagens << text; });
-        m_dir = std::make_unique<ScratchDir>();
-        QVERIFY(mkdir(m_dir->file("ini").c_str(), 0700) == 0);
-        QVERIFY(mkdir(leituras().c_str(), 0700) == 0);
-        m_janela = std::make_unique<TformPrincipal>();
-    }
-    void cleanup() {
-        m_janela.reset();
-        m_dir.reset();
-        setMessageFunctionForTesting(nullptr);
-    }
+    void init() { criarJanela(); }
+    void cleanup() { destruirJanela(); }
 
     void leituraCompleta_data();
     void leituraCompleta();
@@ -139,7 +108,7 @@ void TestTracers::leituraCompleta() {
     const std::string caminho = leituras() + "/" + arquivo.toStdString();
     esperarLeitura(caminho, tracer);
     QCOMPARE(tracer.resultado(kReadingMs), QStringLiteral("RESULT OK readings=1"));
-    compararLeitura(caminho, esperado.toLatin1().constData());
+    compararLeitura(arquivo.toStdString(), esperado.toLatin1().constData());
     QCOMPARE(m_mensagens, QStringList{QString::fromUtf8(kMessageSaveSucceeded)});
     QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(caminho));
     QCOMPARE(listDir(leituras()).size(), std::size_t{1});
@@ -192,8 +161,7 @@ void TestTracers::dcsComLixoNaLinhaAindaLe() {
         tracer.iniciar(caminhoDoSimulador(),
                        {QStringLiteral("--model"), QStringLiteral("2"), QStringLiteral("--link"),
                         link(), QStringLiteral("--no-pace"), QStringLiteral("--fault"),
-                        QStringLiteral("garbage"), QStringLiteral("--labels"),
-                        QString::fromStdString(testDataPath("reading/realistic.labels"))},
+                        QStringLiteral("garbage"), QStringLiteral("--labels"), realista()},
                        true));
     if (tracer.porta.empty())
         QSKIP("a listed serial port needs a link under /dev: root only");
@@ -201,7 +169,7 @@ void TestTracers::dcsComLixoNaLinhaAindaLe() {
     const std::string caminho = leituras() + "/815.krvw";
     esperarLeitura(caminho, tracer);
     QCOMPARE(tracer.resultado(kReadingMs), QStringLiteral("RESULT OK fault=garbage"));
-    compararLeitura(caminho, "huvitz.expected");
+    compararLeitura("815.krvw", "huvitz.expected");
 }
 
 // Half a record, six seconds of silence, then the whole record: the stale half
@@ -212,8 +180,7 @@ void TestTracers::dcsMeioRegistroExpiraELeOSeguinte() {
         tracer.iniciar(caminhoDoSimulador(),
                        {QStringLiteral("--model"), QStringLiteral("3"), QStringLiteral("--link"),
                         link(), QStringLiteral("--no-pace"), QStringLiteral("--fault"),
-                        QStringLiteral("half"), QStringLiteral("--labels"),
-                        QString::fromStdString(testDataPath("reading/realistic.labels"))},
+                        QStringLiteral("half"), QStringLiteral("--labels"), realista()},
                        true));
     if (tracer.porta.empty())
         QSKIP("a listed serial port needs a link under /dev: root only");
@@ -221,7 +188,7 @@ void TestTracers::dcsMeioRegistroExpiraELeOSeguinte() {
     const std::string caminho = leituras() + "/815.krvw";
     esperarLeitura(caminho, tracer);
     QCOMPARE(tracer.resultado(kReadingMs), QStringLiteral("RESULT OK fault=half"));
-    compararLeitura(caminho, "topcom.expected");
+    compararLeitura("815.krvw", "topcom.expected");
 }
 
 void TestTracers::caixaAbertaNaoParaODcs_data() {
@@ -240,13 +207,12 @@ void TestTracers::caixaAbertaNaoParaODcs() {
     QFETCH(QString, esperado);
     setMessageFunctionForTesting(nullptr);
     Simulador tracer;
-    QVERIFY(
-        tracer.iniciar(caminhoDoSimulador(),
-                       {QStringLiteral("--model"), QString::number(modelo),
-                        QStringLiteral("--link"), link(), QStringLiteral("--no-pace"),
-                        QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--labels"),
-                        QString::fromStdString(testDataPath("reading/realistic.labels"))},
-                       true));
+    QVERIFY(tracer.iniciar(caminhoDoSimulador(),
+                           {QStringLiteral("--model"), QString::number(modelo),
+                            QStringLiteral("--link"), link(), QStringLiteral("--no-pace"),
+                            QStringLiteral("--count"), QStringLiteral("2"),
+                            QStringLiteral("--labels"), realista()},
+                           true));
     if (tracer.porta.empty())
         QSKIP("a listed serial port needs a link under /dev: root only");
     RespondedorDeCaixas caixas(500, [&tracer] { return tracer.terminou(); });
@@ -257,8 +223,8 @@ void TestTracers::caixaAbertaNaoParaODcs() {
     QTRY_COMPARE(caixas.abertas(), 0);
     QCOMPARE(caixas.textos, QStringList(2, QString::fromUtf8(kMessageSaveSucceeded)));
     QCOMPARE(caixas.maisAbertas, 2);
-    for (const char* arquivo : {"/815.krvw", "/816.krvw"})
-        compararLeitura(leituras() + arquivo, esperado.toLatin1().constData());
+    for (const char* arquivo : {"815.krvw", "816.krvw"})
+        compararLeitura(arquivo, esperado.toLatin1().constData());
 }
 
 QTEST_MAIN(TestTracers)

@@ -1,0 +1,62 @@
+#include "janelateste.h"
+
+#include "Conexoesrede.h"
+#include "leituracifrada.h"
+
+#include <QTcpServer>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+std::string configuracao(int modelo, const std::string& serial, int tcp, const std::string& caminho,
+                         bool noMsg, const std::string& baud) {
+    return "MODELOTRACER=" + std::to_string(modelo) + "\r\nPORTATCP=" + std::to_string(tcp) +
+           "\r\nPORTASERIAL=" + serial + "\r\nBAUDRATE=" + baud + "\r\nCAMINHOLEITURA=" + caminho +
+           "\r\nNOMSG=" + (noMsg ? "1" : "0") + "\r\n";
+}
+
+quint16 portaLivre() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+bool slotsLivres() {
+    for (int slot = 0; slot < kSlotsDeConexao; ++slot)
+        if (SlotParaTeste(slot).livre != 1)
+            return false;
+    return true;
+}
+
+QString realista() {
+    return QString::fromStdString(testDataPath("reading/realistic.labels"));
+}
+
+void JanelaDeTeste::criarJanela() {
+    m_mensagens.clear();
+    setMessageFunctionForTesting([this](const QString& text) { m_mensagens << text; });
+    m_dir = std::make_unique<ScratchDir>();
+    QVERIFY(mkdir(m_dir->file("ini").c_str(), 0700) == 0);
+    QVERIFY(mkdir(leituras().c_str(), 0700) == 0);
+    m_janela = std::make_unique<TformPrincipal>();
+}
+
+void JanelaDeTeste::destruirJanela() {
+    m_janela.reset();
+    m_dir.reset();
+    setMessageFunctionForTesting(nullptr);
+}
+
+void JanelaDeTeste::mostrar(const std::string* conteudo) {
+    if (conteudo != nullptr)
+        writeFileBytes(ini(), *conteudo);
+    m_janela->setCaminhoIni(ini());
+    m_janela->show();
+    QTRY_VERIFY(!m_janela->windowTitle().isEmpty()); // the first show has been handled
+}
+
+void JanelaDeTeste::compararLeitura(const std::string& arquivo, const char* esperado) const {
+    const std::string diferenca =
+        diferencaDaLeitura(leituras() + "/" + arquivo, std::string("serial/") + esperado);
+    QVERIFY2(diferenca.empty(), diferenca.c_str());
+}
