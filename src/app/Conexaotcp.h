@@ -33,8 +33,6 @@ public:
     //
     // Runs `tarefa` later, from the event loop, after what is already queued.
     void postar(std::function<void()> tarefa);
-    // Runs `tarefa` now.
-    void executar(const std::function<void()>& tarefa);
     // The connection has ended: `liberacao` (its slot's release) runs and the
     // object is deleted once no work of it is running or queued; at once
     // when none is. Later calls change nothing.
@@ -42,6 +40,7 @@ public:
     bool encerrada() const { return m_encerrada; }
 
 private:
+    void executar(const std::function<void()>& tarefa);
     void liberarSeOcioso();
 
     QTcpSocket* m_socket;

@@ -3,8 +3,8 @@
 // and after the reading, whatever its outcome.
 #include "Principal.h"
 
+#include "janelateste.h"
 #include "ptypair.h"
-#include "testsupport.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -13,14 +13,8 @@
 
 #include <cstring>
 #include <stdexcept>
-#include <sys/stat.h>
 
 namespace {
-
-std::string configuracao(int modelo, const std::string& porta, const std::string& caminho) {
-    return "MODELOTRACER=" + std::to_string(modelo) + "\r\nPORTATCP=55555\r\nPORTASERIAL=" + porta +
-           "\r\nBAUDRATE=9600\r\nCAMINHOLEITURA=" + caminho + "\r\nNOMSG=0\r\n";
-}
 
 // What the cursor looks like at a given moment.
 enum class Cursor { Normal, Espera, Outro };
@@ -34,15 +28,12 @@ Cursor cursorAtual() {
 
 } // namespace
 
-class TestCursor : public QObject {
+class TestCursor : public QObject, public JanelaDeTeste {
     Q_OBJECT
 
 private:
-    std::unique_ptr<ScratchDir> m_dir;
     std::unique_ptr<ListedPort> m_porta;
-    std::unique_ptr<TformPrincipal> m_janela;
-    // Each message with the cursor seen when it was shown.
-    QStringList m_mensagens;
+    // The cursor seen when each message was shown.
     QList<Cursor> m_cursorNaMensagem;
 
     // Applies a configuration of `modelo` and presses "Leitura". Where the
@@ -53,10 +44,7 @@ private:
     // delivery).
     void lerComModelo(int modelo, bool direto = false) {
         const std::string porta = m_porta->ok() ? m_porta->path() : std::string("/dev/ttyKRVWNADA");
-        writeFileBytes(m_dir->file("ini/krvw.ini"), configuracao(modelo, porta, m_dir->path()));
-        m_janela->setCaminhoIni(m_dir->file("ini/krvw.ini"));
-        m_janela->show();
-        QTRY_VERIFY(!m_janela->windowTitle().isEmpty()); // the first show has been handled
+        mostrar(configuracao(modelo, porta, 55555, m_dir->path()));
         m_mensagens.clear();
         m_cursorNaMensagem.clear();
         auto* leitura = m_janela->findChild<QPushButton*>(QStringLiteral("btnLeituraSerial"));
@@ -68,21 +56,18 @@ private:
 
 private slots:
     void init() {
-        m_dir = std::make_unique<ScratchDir>();
-        QVERIFY(mkdir(m_dir->file("ini").c_str(), 0700) == 0);
+        criarJanela();
         m_porta = std::make_unique<ListedPort>("ttyKRVWCURSOR");
         setMessageFunctionForTesting([this](const QString& text) {
             m_mensagens << text;
             m_cursorNaMensagem << cursorAtual();
         });
-        m_janela = std::make_unique<TformPrincipal>();
         QCOMPARE(cursorAtual(), Cursor::Normal);
     }
     void cleanup() {
         m_janela.reset();
         m_porta.reset();
-        m_dir.reset();
-        setMessageFunctionForTesting(nullptr);
+        destruirJanela();
         while (QApplication::overrideCursor() != nullptr)
             QApplication::restoreOverrideCursor(); // a failed test leaves the next ones clean
     }

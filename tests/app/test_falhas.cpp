@@ -56,16 +56,6 @@ QString texto(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
-// A message of the networked tracers' protocol: code, words, payload, check bytes, terminator.
-QByteArray mensagem(unsigned char lider, unsigned char tipo, quint16 a, quint16 b) {
-    QByteArray m;
-    m.append(static_cast<char>(lider)).append(static_cast<char>(tipo)).append('\0');
-    for (quint16 palavra : {a, b, quint16{0}})
-        m.append(static_cast<char>(palavra & 0xFF)).append(static_cast<char>(palavra >> 8));
-    m.append('\0').append('\0').append('\x19');
-    return m;
-}
-
 // A mount made for one test and undone when the object goes, whatever the outcome.
 class Montagem {
 public:
@@ -159,9 +149,6 @@ private:
     QString link() const {
         return QStringLiteral("/dev/ttyKRVWF%1").arg(static_cast<qint64>(getpid()));
     }
-    QPushButton* botao(const char* nome) const {
-        return m_janela->findChild<QPushButton*>(QString::fromLatin1(nome));
-    }
     // The window serving networked tracers on a free port, readings into `caminho`.
     void abrirRede(const std::string& caminho, bool noMsg) {
         m_porta = portaLivre();
@@ -216,9 +203,9 @@ private:
             QTRY_COMPARE(tracer.state(), QAbstractSocket::ConnectedState);
         }
         for (QTcpSocket& tracer : dez) {
-            tracer.write(mensagem(0x16, 1, 7, 9));
+            tracer.write(mensagemDeRede(0x16, 1, 7, 9));
             QTRY_VERIFY(tracer.bytesAvailable() >= 12);
-            QCOMPARE(tracer.read(12), mensagem(0x17, 2, 9, 7));
+            QCOMPARE(tracer.read(12), mensagemDeRede(0x17, 2, 9, 7));
         }
     }
     void conectarEDesconectarEnquanto(Simulador& bom, int minimo, int& feitas);

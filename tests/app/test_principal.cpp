@@ -4,8 +4,8 @@
 
 #include "Calibration.h"
 #include "Parametroskrvw.h"
+#include "janelateste.h"
 #include "ptypair.h"
-#include "testsupport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,50 +19,17 @@
 #include <QToolButton>
 #include <QtTest>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-std::string configuracao(int modelo, const std::string& porta, const std::string& baud,
-                         int tcp = 55555, const std::string& caminho = "") {
-    return "MODELOTRACER=" + std::to_string(modelo) + "\r\nPORTATCP=" + std::to_string(tcp) +
-           "\r\nPORTASERIAL=" + porta + "\r\nBAUDRATE=" + baud + "\r\nCAMINHOLEITURA=" + caminho +
-           "\r\nNOMSG=0\r\n";
-}
-
-quint16 portaLivre() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-} // namespace
-
-class TestPrincipal : public QObject {
+class TestPrincipal : public QObject, public JanelaDeTeste {
     Q_OBJECT
 
 private:
-    QStringList m_mensagens;
-    std::unique_ptr<ScratchDir> m_dir;
-    std::unique_ptr<TformPrincipal> m_janela;
-
-    std::string ini() const { return m_dir->file("ini/krvw.ini"); }
     QString texto(const char* nome) const {
         return m_janela->findChild<QLabel*>(QString::fromLatin1(nome))->text();
     }
     bool visivel(const char* nome) const {
         return !m_janela->findChild<QWidget*>(QString::fromLatin1(nome))->isHidden();
-    }
-    QPushButton* botao(const char* nome) const {
-        return m_janela->findChild<QPushButton*>(QString::fromLatin1(nome));
-    }
-    void iniciar(const std::string* arquivo) {
-        if (arquivo != nullptr)
-            writeFileBytes(ini(), *arquivo);
-        m_janela->setCaminhoIni(ini());
-        m_janela->show();
-        QTRY_VERIFY(!m_janela->windowTitle().isEmpty()); // the first show has been handled
     }
     void aplicar(const std::string& arquivo) {
         writeFileBytes(ini(), arquivo);
@@ -78,21 +45,11 @@ private:
     }
 
 private slots:
-    void init() {
-        m_mensagens.clear();
-        setMessageFunctionForTesting([this](const QString& text) { m_mensagens << text; });
-        m_dir = std::make_unique<ScratchDir>();
-        QVERIFY(mkdir(m_dir->file("ini").c_str(), 0700) == 0);
-        m_janela = std::make_unique<TformPrincipal>();
-    }
-    void cleanup() {
-        m_janela.reset();
-        m_dir.reset();
-        setMessageFunctionForTesting(nullptr);
-    }
+    void init() { criarJanela(); }
+    void cleanup() { destruirJanela(); }
 
     void primeiroInicioServeNaPortaPadrao() {
-        iniciar(nullptr);
+        mostrar(nullptr);
         QVERIFY(m_mensagens.isEmpty());
         QCOMPARE(QString::fromStdString(readFileBytes(ini())),
                  QStringLiteral("MODELOTRACER=1\r\nPORTATCP=55555\r\nPORTASERIAL=\r\n"
@@ -116,8 +73,8 @@ private slots:
     }
 
     void modeloInvalido() {
-        const std::string arquivo = configuracao(9, "", "9600");
-        iniciar(&arquivo);
+        const std::string arquivo = configuracao(9, "", 55555, "");
+        mostrar(&arquivo);
         QCOMPARE(m_mensagens, QStringList{QStringLiteral(
                                   "Valor de \"Tracer\" inválido. Verifique \"Parâmetros\".")});
         QCOMPARE(texto("lblTracer"), QStringLiteral("Tracer:"));
@@ -126,9 +83,9 @@ private slots:
     }
 
     void portaTcpForaDaFaixa() {
-        iniciar(nullptr);
+        mostrar(nullptr);
         for (int porta : {0, 70000, -1}) {
-            aplicar(configuracao(1, "", "9600", porta));
+            aplicar(configuracao(1, "", porta, ""));
             QCOMPARE(m_mensagens, QStringList{QStringLiteral(
                                       "Porta TCP deve ser um número entre 1 e 65535. Verifique "
                                       "\"Parâmetros\".")});
@@ -140,8 +97,8 @@ private slots:
     void portaTcpEmUso() {
         QTcpServer outro;
         QVERIFY(outro.listen(QHostAddress::Any, portaLivre()));
-        iniciar(nullptr);
-        aplicar(configuracao(1, "", "9600", outro.serverPort()));
+        mostrar(nullptr);
+        aplicar(configuracao(1, "", outro.serverPort(), ""));
         QCOMPARE(m_mensagens, QStringList{QStringLiteral(
                                   "Não foi possível abrir a conexão para comunicação com o "
                                   "Dispositivo. Verifique se a porta já está em uso.")});
@@ -151,10 +108,10 @@ private slots:
     }
 
     void portaSerialAusente() {
-        iniciar(nullptr);
+        mostrar(nullptr);
         const QString antes = texto("lblTracer");
         for (const std::string& porta : {std::string(), m_dir->file("ttyNenhuma")}) {
-            aplicar(configuracao(2, porta, "9600"));
+            aplicar(configuracao(2, porta, 55555, ""));
             QCOMPARE(m_mensagens, QStringList{QStringLiteral(
                                       "Porta Serial não disponível. Verifique \"Parâmetros\"")});
             QCOMPARE(texto("lblTracer"), antes);
@@ -168,8 +125,8 @@ private slots:
         ListedPort porta("ttyKRVWMAIN");
         if (!porta.ok())
             QSKIP("listing a pseudo-terminal as a serial port needs a link in /dev (root)");
-        iniciar(nullptr);
-        aplicar(configuracao(3, porta.path(), "4800"));
+        mostrar(nullptr);
+        aplicar(configuracao(3, porta.path(), 55555, "", false, "4800"));
         QCOMPARE(m_mensagens,
                  QStringList{QStringLiteral("Baud Rate inválida. Verifique \"Parâmetros\"")});
         semBotoesNemPorta();
@@ -192,8 +149,8 @@ private slots:
         ListedPort porta("ttyKRVWMAIN");
         if (!porta.ok())
             QSKIP("listing a pseudo-terminal as a serial port needs a link in /dev (root)");
-        iniciar(nullptr);
-        aplicar(configuracao(2, porta.path(), "19200"));
+        mostrar(nullptr);
+        aplicar(configuracao(2, porta.path(), 55555, "", false, "19200"));
         QVERIFY(m_mensagens.isEmpty());
         QCOMPARE(texto("lblTracer"), QStringLiteral("Tracer: Huvitz (serial)"));
         QVERIFY(m_janela->portaTimer().isOpen());
@@ -203,10 +160,10 @@ private slots:
         semBotoesNemPorta();
 
         // Re-applying closes and opens again; switching to the network closes the port.
-        aplicar(configuracao(6, porta.path(), "38400"));
+        aplicar(configuracao(6, porta.path(), 55555, "", false, "38400"));
         QCOMPARE(texto("lblTracer"), QStringLiteral("Tracer: Nidek LT1000/LT1200 (serial)"));
         QVERIFY(m_janela->portaTimer().isOpen());
-        aplicar(configuracao(1, porta.path(), "38400"));
+        aplicar(configuracao(1, porta.path(), 55555, "", false, "38400"));
         QVERIFY(!m_janela->portaTimer().isOpen());
         QVERIFY(!m_janela->timerSerial().isActive());
         QVERIFY(m_janela->servidor().isListening());
@@ -218,14 +175,14 @@ private slots:
             QSKIP("listing a pseudo-terminal as a serial port needs a link in /dev (root)");
         CommPort outroPrograma;
         QCOMPARE(outroPrograma.Open(porta.path().c_str()), 0);
-        iniciar(nullptr);
-        aplicar(configuracao(3, porta.path(), "9600"));
+        mostrar(nullptr);
+        aplicar(configuracao(3, porta.path(), 55555, ""));
         QVERIFY(m_mensagens.isEmpty());
         QVERIFY(!m_janela->portaTimer().isOpen());
         QVERIFY(m_janela->timerSerial().isActive());
         QCOMPARE(texto("lblTracer"), QStringLiteral("Tracer: TopCom (serial)"));
         outroPrograma.Close();
-        aplicar(configuracao(3, porta.path(), "9600")); // applying again retries the open
+        aplicar(configuracao(3, porta.path(), 55555, "")); // applying again retries the open
         QVERIFY(m_janela->portaTimer().isOpen());
     }
 
@@ -233,8 +190,8 @@ private slots:
         ListedPort porta("ttyKRVWMAIN");
         if (!porta.ok())
             QSKIP("listing a pseudo-terminal as a serial port needs a link in /dev (root)");
-        const std::string arquivo = configuracao(4, porta.path(), "9600");
-        iniciar(&arquivo);
+        const std::string arquivo = configuracao(4, porta.path(), 55555, "");
+        mostrar(&arquivo);
         QVERIFY(m_mensagens.isEmpty());
         QCOMPARE(texto("lblTracer"), QStringLiteral("Tracer: Essilor (serial)"));
         QPushButton* leitura = botao("btnLeituraSerial");
@@ -261,8 +218,8 @@ private slots:
         ListedPort porta("ttyKRVWMAIN");
         if (!porta.ok())
             QSKIP("listing a pseudo-terminal as a serial port needs a link in /dev (root)");
-        const std::string arquivo = configuracao(0, porta.path(), "9600");
-        iniciar(&arquivo);
+        const std::string arquivo = configuracao(0, porta.path(), 55555, "");
+        mostrar(&arquivo);
         QCOMPARE(texto("lblTracer"), QStringLiteral("Tracer: NIDEK LT980 (serial)"));
         QVERIFY(visivel("btnCalibrar") && visivel("btnLeituraSerial") && !visivel("btnParar"));
         std::string dispositivo;
@@ -290,8 +247,9 @@ private slots:
         ListedPort porta("ttyKRVWMAIN");
         if (!porta.ok())
             QSKIP("listing a pseudo-terminal as a serial port needs a link in /dev (root)");
-        const std::string arquivo = configuracao(5, porta.path(), "38400", 55555, m_dir->path());
-        iniciar(&arquivo);
+        const std::string arquivo =
+            configuracao(5, porta.path(), 55555, m_dir->path(), false, "38400");
+        mostrar(&arquivo);
         QCOMPARE(texto("lblTracer"), QStringLiteral("Tracer: Takubomatic"));
         m_janela->setLeituraSincrona(
             5, [](struct_tracedata& record, const std::string&, int, std::string&) -> int64_t {
@@ -326,7 +284,7 @@ private slots:
     }
 
     void parametrosConfirmadosSaoAplicados() {
-        iniciar(nullptr);
+        mostrar(nullptr);
         TformParametrosKRVW dialogo(m_janela.get());
         formParametrosKRVW = &dialogo;
         const quint16 porta = portaLivre();
@@ -357,7 +315,7 @@ private slots:
     }
 
     void sairEncerraOLaco() {
-        iniciar(nullptr);
+        mostrar(nullptr);
         QTimer::singleShot(
             0, this, [this] { m_janela->findChild<QAction*>(QStringLiteral("Sair1"))->trigger(); });
         QCOMPARE(QApplication::exec(), 0);

@@ -24,6 +24,7 @@ constexpr int kReadingMs = 40000;
 
 struct Caso {
     int modelo;
+    const char* falha;   // the simulator's --fault, or "none"
     const char* rotulos; // the tracing the simulator sends
     const char* esperado;
     const char* arquivo; // the reading file's name
@@ -35,23 +36,32 @@ class TestTracers : public QObject, public JanelaDeTeste {
     Q_OBJECT
 
 private:
-    QPushButton* botao(const char* nome) const {
-        return m_janela->findChild<QPushButton*>(QString::fromLatin1(nome));
-    }
-    QString link() const {
-        return QStringLiteral("/dev/ttyKRVWE2E%1").arg(static_cast<qint64>(getpid()));
-    }
-    // The window configured for `modelo` on the simulator's port, shown.
-    void abrir(int modelo, const std::string& porta) {
-        mostrar(configuracao(modelo, porta, 55555, leituras()));
-        QVERIFY2(m_mensagens.isEmpty(), qPrintable(m_mensagens.join(QLatin1Char('|'))));
-    }
-    // Waits for the reading file, or for a message that says why there is none.
-    void esperarLeitura(const std::string& caminho, Simulador& tracer) {
-        QTRY_VERIFY_WITH_TIMEOUT(fileExists(caminho) || !m_mensagens.isEmpty(), kReadingMs);
-        QVERIFY2(fileExists(caminho),
-                 qPrintable(m_mensagens.join(QLatin1Char('|')) + QLatin1Char('\n') +
-                            tracer.resultado(3000) + QLatin1Char('\n') + tracer.saida()));
+    // The simulator playing `modelo` on a port the program lists, and the
+    // window configured for it and shown. False when the test cannot go on
+    // (failed, or skipped where no link under /dev can be made).
+    bool servir(Simulador& tracer, int modelo, const QStringList& opcoes) {
+        const QString link = QStringLiteral("/dev/ttyKRVWE2E%1").arg(getpid());
+        if (!tracer.iniciar(
+                caminhoDoSimulador(),
+                QStringList{"--model", QString::number(modelo), "--link", link, "--no-pace"} +
+                    opcoes,
+                true)) {
+            QTest::qFail("the simulator did not come up", __FILE__, __LINE__);
+            return false;
+        }
+        if (tracer.porta.empty()) {
+            QTest::qSkip("a listed serial port needs a link under /dev: root only", __FILE__,
+                         __LINE__);
+            return false;
+        }
+        mostrar(configuracao(modelo, tracer.porta, 55555, leituras()));
+        if (!m_mensagens.isEmpty()) {
+            QTest::qFail(qPrintable(m_mensagens.join(QLatin1Char('|'))), __FILE__, __LINE__);
+            return false;
+        }
+        if (modelo == 0 || modelo == 4 || modelo == 5)
+            QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
+        return !QTest::currentTestFailed();
     }
 
 private slots:
@@ -60,135 +70,89 @@ private slots:
 
     void leituraCompleta_data();
     void leituraCompleta();
-    void lt980RecusaOBloco3();
-    void takubomaticRespondeErrado();
-    void dcsComLixoNaLinhaAindaLe();
-    void dcsMeioRegistroExpiraELeOSeguinte();
+    void leituraComErro_data();
+    void leituraComErro();
     void caixaAbertaNaoParaODcs_data();
     void caixaAbertaNaoParaODcs();
 };
 
 void TestTracers::leituraCompleta_data() {
     QTest::addColumn<int>("modelo");
+    QTest::addColumn<QString>("falha");
     QTest::addColumn<QString>("rotulos");
     QTest::addColumn<QString>("esperado");
     QTest::addColumn<QString>("arquivo");
+    // Garbage then a broken record, or half a record and six seconds of
+    // silence, before the tracing: what cannot be a record is dropped and the
+    // tracing still read.
     const Caso casos[] = {
-        {0, "reading/realistic.labels", "lt980.expected", "leitura.krvw"},
-        {2, "reading/realistic.labels", "huvitz.expected", "815.krvw"},
-        {3, "reading/realistic.labels", "topcom.expected", "815.krvw"},
-        {4, "reading/realistic.labels", "essilor.expected", "815.krvw"},
-        {5, "serial/takubomatic.labels", "takubomatic.expected", "leitura.krvw"},
-        {6, "reading/realistic.labels", "nidek-serial.expected", "815.krvw"},
+        {0, "none", "reading/realistic.labels", "lt980.expected", "leitura.krvw"},
+        {2, "none", "reading/realistic.labels", "huvitz.expected", "815.krvw"},
+        {2, "garbage", "reading/realistic.labels", "huvitz.expected", "815.krvw"},
+        {3, "none", "reading/realistic.labels", "topcom.expected", "815.krvw"},
+        {3, "half", "reading/realistic.labels", "topcom.expected", "815.krvw"},
+        {4, "none", "reading/realistic.labels", "essilor.expected", "815.krvw"},
+        {5, "none", "serial/takubomatic.labels", "takubomatic.expected", "leitura.krvw"},
+        {6, "none", "reading/realistic.labels", "nidek-serial.expected", "815.krvw"},
     };
     for (const Caso& caso : casos)
-        QTest::addRow("modelo %d", caso.modelo)
-            << caso.modelo << QString::fromLatin1(caso.rotulos)
+        QTest::addRow("modelo %d, %s", caso.modelo, caso.falha)
+            << caso.modelo << QString::fromLatin1(caso.falha) << QString::fromLatin1(caso.rotulos)
             << QString::fromLatin1(caso.esperado) << QString::fromLatin1(caso.arquivo);
 }
 
 void TestTracers::leituraCompleta() {
     QFETCH(int, modelo);
+    QFETCH(QString, falha);
     QFETCH(QString, rotulos);
     QFETCH(QString, esperado);
     QFETCH(QString, arquivo);
     Simulador tracer;
-    QVERIFY(tracer.iniciar(caminhoDoSimulador(),
-                           {QStringLiteral("--model"), QString::number(modelo),
-                            QStringLiteral("--link"), link(), QStringLiteral("--no-pace"),
-                            QStringLiteral("--labels"),
-                            QString::fromStdString(testDataPath(rotulos.toStdString()))},
-                           true));
-    if (tracer.porta.empty())
-        QSKIP("a listed serial port needs a link under /dev: root only");
-    abrir(modelo, tracer.porta);
-    if (modelo == 0 || modelo == 4 || modelo == 5)
-        QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
-
+    if (!servir(tracer, modelo,
+                {"--fault", falha, "--labels",
+                 QString::fromStdString(testDataPath(rotulos.toStdString()))}))
+        return;
     const std::string caminho = leituras() + "/" + arquivo.toStdString();
-    esperarLeitura(caminho, tracer);
-    QCOMPARE(tracer.resultado(kReadingMs), QStringLiteral("RESULT OK readings=1"));
+    // The reading file, or a message that says why there is none.
+    QTRY_VERIFY_WITH_TIMEOUT(fileExists(caminho) || !m_mensagens.isEmpty(), kReadingMs);
+    QVERIFY2(fileExists(caminho),
+             qPrintable(m_mensagens.join(QLatin1Char('|')) + QLatin1Char('\n') +
+                        tracer.resultado(3000) + QLatin1Char('\n') + tracer.saida()));
+    QCOMPARE(tracer.resultado(kReadingMs),
+             falha == "none" ? QStringLiteral("RESULT OK readings=1") : "RESULT OK fault=" + falha);
     compararLeitura(arquivo.toStdString(), esperado.toLatin1().constData());
     QCOMPARE(m_mensagens, QStringList{QString::fromUtf8(kMessageSaveSucceeded)});
     QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(caminho));
     QCOMPARE(listDir(leituras()).size(), std::size_t{1});
 }
 
-void TestTracers::lt980RecusaOBloco3() {
-    Simulador tracer;
-    QVERIFY(tracer.iniciar(caminhoDoSimulador(),
-                           {QStringLiteral("--model"), QStringLiteral("0"),
-                            QStringLiteral("--link"), link(), QStringLiteral("--no-pace"),
-                            QStringLiteral("--fault"), QStringLiteral("nak-block3")},
-                           true));
-    if (tracer.porta.empty())
-        QSKIP("a listed serial port needs a link under /dev: root only");
-    abrir(0, tracer.porta);
-    QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
-    QCOMPARE(m_mensagens.size(), 1);
+void TestTracers::leituraComErro_data() {
+    QTest::addColumn<int>("modelo");
+    QTest::addColumn<QString>("falha");
+    QTest::addColumn<QString>("inicio");
+    QTest::addColumn<QString>("detalhe");
     // The grouping follows the user's locale: C here.
-    QVERIFY2(m_mensagens[0].startsWith(QStringLiteral("Houve um problema na leitura (40,020,040)")),
-             qPrintable(m_mensagens[0]));
-    QVERIFY(m_mensagens[0].contains(QStringLiteral("Erro no recebimento de dados da leitura.")));
-    QVERIFY(listDir(leituras()).empty());
-    QCOMPARE(tracer.resultado(kReadingMs), QStringLiteral("RESULT OK fault=nak-block3"));
+    QTest::addRow("LT980 recusa o bloco 3") << 0 << "nak-block3"
+                                            << "Houve um problema na leitura (40,020,040)"
+                                            << "Erro no recebimento de dados da leitura.";
+    QTest::addRow("Takubomatic responde errado") << 5 << "wrong-answer"
+                                                 << "Houve um problema na leitura (20)"
+                                                 << "Erro na solicitação de dados para o Tracer.";
 }
 
-void TestTracers::takubomaticRespondeErrado() {
+void TestTracers::leituraComErro() {
+    QFETCH(int, modelo);
+    QFETCH(QString, falha);
+    QFETCH(QString, inicio);
+    QFETCH(QString, detalhe);
     Simulador tracer;
-    QVERIFY(tracer.iniciar(caminhoDoSimulador(),
-                           {QStringLiteral("--model"), QStringLiteral("5"),
-                            QStringLiteral("--link"), link(), QStringLiteral("--no-pace"),
-                            QStringLiteral("--fault"), QStringLiteral("wrong-answer")},
-                           true));
-    if (tracer.porta.empty())
-        QSKIP("a listed serial port needs a link under /dev: root only");
-    abrir(5, tracer.porta);
-    QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
+    if (!servir(tracer, modelo, {"--fault", falha}))
+        return;
     QCOMPARE(m_mensagens.size(), 1);
-    QVERIFY2(m_mensagens[0].startsWith(QStringLiteral("Houve um problema na leitura (20)")),
-             qPrintable(m_mensagens[0]));
-    QVERIFY(m_mensagens[0].contains(QStringLiteral("Erro na solicitação de dados para o Tracer.")));
+    QVERIFY2(m_mensagens[0].startsWith(inicio), qPrintable(m_mensagens[0]));
+    QVERIFY(m_mensagens[0].contains(detalhe));
     QVERIFY(listDir(leituras()).empty());
-    QCOMPARE(tracer.resultado(kReadingMs), QStringLiteral("RESULT OK fault=wrong-answer"));
-}
-
-// Garbage, then a broken record, then the tracing: the program drops what
-// cannot be a record and still reads the tracing.
-void TestTracers::dcsComLixoNaLinhaAindaLe() {
-    Simulador tracer;
-    QVERIFY(
-        tracer.iniciar(caminhoDoSimulador(),
-                       {QStringLiteral("--model"), QStringLiteral("2"), QStringLiteral("--link"),
-                        link(), QStringLiteral("--no-pace"), QStringLiteral("--fault"),
-                        QStringLiteral("garbage"), QStringLiteral("--labels"), realista()},
-                       true));
-    if (tracer.porta.empty())
-        QSKIP("a listed serial port needs a link under /dev: root only");
-    abrir(2, tracer.porta);
-    const std::string caminho = leituras() + "/815.krvw";
-    esperarLeitura(caminho, tracer);
-    QCOMPARE(tracer.resultado(kReadingMs), QStringLiteral("RESULT OK fault=garbage"));
-    compararLeitura("815.krvw", "huvitz.expected");
-}
-
-// Half a record, six seconds of silence, then the whole record: the stale half
-// is dropped and the record read.
-void TestTracers::dcsMeioRegistroExpiraELeOSeguinte() {
-    Simulador tracer;
-    QVERIFY(
-        tracer.iniciar(caminhoDoSimulador(),
-                       {QStringLiteral("--model"), QStringLiteral("3"), QStringLiteral("--link"),
-                        link(), QStringLiteral("--no-pace"), QStringLiteral("--fault"),
-                        QStringLiteral("half"), QStringLiteral("--labels"), realista()},
-                       true));
-    if (tracer.porta.empty())
-        QSKIP("a listed serial port needs a link under /dev: root only");
-    abrir(3, tracer.porta);
-    const std::string caminho = leituras() + "/815.krvw";
-    esperarLeitura(caminho, tracer);
-    QCOMPARE(tracer.resultado(kReadingMs), QStringLiteral("RESULT OK fault=half"));
-    compararLeitura("815.krvw", "topcom.expected");
+    QCOMPARE(tracer.resultado(kReadingMs), "RESULT OK fault=" + falha);
 }
 
 void TestTracers::caixaAbertaNaoParaODcs_data() {
@@ -207,20 +171,17 @@ void TestTracers::caixaAbertaNaoParaODcs() {
     QFETCH(QString, esperado);
     setMessageFunctionForTesting(nullptr);
     Simulador tracer;
-    QVERIFY(tracer.iniciar(caminhoDoSimulador(),
-                           {QStringLiteral("--model"), QString::number(modelo),
-                            QStringLiteral("--link"), link(), QStringLiteral("--no-pace"),
-                            QStringLiteral("--count"), QStringLiteral("2"),
-                            QStringLiteral("--labels"), realista()},
-                           true));
-    if (tracer.porta.empty())
-        QSKIP("a listed serial port needs a link under /dev: root only");
-    RespondedorDeCaixas caixas(500, [&tracer] { return tracer.terminou(); });
-    abrir(modelo, tracer.porta);
-    if (modelo == 4)
-        QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
-    QCOMPARE(tracer.resultado(kReadingMs), QStringLiteral("RESULT OK readings=2"));
-    QTRY_COMPARE(caixas.abertas(), 0);
+    // A tracer that stalls fails within the test's time, its output shown.
+    QElapsedTimer relogio;
+    relogio.start();
+    RespondedorDeCaixas caixas(
+        500, [&] { return tracer.terminou() || relogio.elapsed() > kReadingMs / 2; });
+    if (!servir(
+            tracer, modelo,
+            {"--count", "2", "--wait-ms", QString::number(kReadingMs / 2), "--labels", realista()}))
+        return;
+    const QString resultado = tracer.resultado(kReadingMs);
+    QVERIFY2(resultado == QStringLiteral("RESULT OK readings=2"), qPrintable(tracer.saida()));
     QCOMPARE(caixas.textos, QStringList(2, QString::fromUtf8(kMessageSaveSucceeded)));
     QCOMPARE(caixas.maisAbertas, 2);
     for (const char* arquivo : {"815.krvw", "816.krvw"})

@@ -6,7 +6,7 @@
 
 namespace {
 
-const char* const kAbertaEm = "krvwAbertaEm"; // ms of the answerer's clock when first seen
+const char* const kAbertaEm = "krvwAbertaEm"; // when first seen, on the answerer's clock
 
 QList<QMessageBox*> caixasVisiveis() {
     QList<QMessageBox*> caixas;
@@ -17,25 +17,13 @@ QList<QMessageBox*> caixasVisiveis() {
     return caixas;
 }
 
-QElapsedTimer& relogio() {
-    static QElapsedTimer r = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return r;
-}
-
 } // namespace
 
 RespondedorDeCaixas::RespondedorDeCaixas(int atrasoMs, std::function<bool()> quando)
     : m_atrasoMs(atrasoMs), m_quando(std::move(quando)) {
+    m_relogio.start();
     connect(&m_timer, &QTimer::timeout, this, &RespondedorDeCaixas::olhar);
     m_timer.start(20);
-}
-
-int RespondedorDeCaixas::abertas() const {
-    return static_cast<int>(caixasVisiveis().size());
 }
 
 void RespondedorDeCaixas::olhar() {
@@ -43,7 +31,7 @@ void RespondedorDeCaixas::olhar() {
     for (QMessageBox* caixa : caixas) {
         if (caixa->property(kAbertaEm).isValid())
             continue;
-        caixa->setProperty(kAbertaEm, relogio().elapsed());
+        caixa->setProperty(kAbertaEm, m_relogio.elapsed());
         textos << caixa->text();
     }
     maisAbertas = std::max(maisAbertas, static_cast<int>(caixas.size()));
@@ -56,7 +44,7 @@ void RespondedorDeCaixas::olhar() {
     auto* topo = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (topo == nullptr || !topo->property(kAbertaEm).isValid())
         return;
-    if (relogio().elapsed() - topo->property(kAbertaEm).toLongLong() < m_atrasoMs)
+    if (m_relogio.elapsed() - topo->property(kAbertaEm).toLongLong() < m_atrasoMs)
         return;
     if (!m_quando || m_quando())
         topo->button(QMessageBox::Ok)->click();

@@ -19,7 +19,6 @@ public:
 
     QStringList textos;  // every box's text, in the order they opened
     int maisAbertas = 0; // the most boxes open at one time
-    int abertas() const; // boxes open now
     // Runs once, from inside the first box's event loop, while it is open.
     std::function<void()> comACaixaAberta;
 
@@ -28,5 +27,6 @@ private:
 
     int m_atrasoMs;
     std::function<bool()> m_quando;
+    QElapsedTimer m_relogio;
     QTimer m_timer;
 };

@@ -32,6 +32,19 @@ QString realista() {
     return QString::fromStdString(testDataPath("reading/realistic.labels"));
 }
 
+// A message of the networked tracers' protocol: code, words, payload, check
+// bytes, terminator.
+QByteArray mensagemDeRede(unsigned char lider, unsigned char tipo, quint16 a, quint16 b,
+                          const QByteArray& payload) {
+    QByteArray m;
+    m.append(static_cast<char>(lider)).append(static_cast<char>(tipo)).append('\0');
+    for (quint16 palavra : {a, b, static_cast<quint16>(payload.size())})
+        m.append(static_cast<char>(palavra & 0xFF)).append(static_cast<char>(palavra >> 8));
+    m.append(payload);
+    m.append('\0').append('\0').append('\x19');
+    return m;
+}
+
 void JanelaDeTeste::criarJanela() {
     m_mensagens.clear();
     setMessageFunctionForTesting([this](const QString& text) { m_mensagens << text; });

@@ -6,6 +6,8 @@
 #include "Principal.h"
 #include "testsupport.h"
 
+#include <QByteArray>
+#include <QPushButton>
 #include <QStringList>
 #include <memory>
 #include <string>
@@ -19,6 +21,9 @@ quint16 portaLivre();
 bool slotsLivres();
 // The realistic two-eye tracing's label file.
 QString realista();
+// A message of the networked tracers' protocol.
+QByteArray mensagemDeRede(unsigned char lider, unsigned char tipo, quint16 a, quint16 b,
+                          const QByteArray& payload = {});
 
 class JanelaDeTeste {
 protected:
@@ -32,6 +37,9 @@ protected:
     void mostrar(const std::string& conteudo) { mostrar(&conteudo); }
     std::string ini() const { return m_dir->file("ini/krvw.ini"); }
     std::string leituras() const { return m_dir->file("leituras"); }
+    QPushButton* botao(const char* nome) const {
+        return m_janela->findChild<QPushButton*>(QString::fromLatin1(nome));
+    }
     // The reading file leituras()/`arquivo` deciphers to tests/data/serial/`esperado`.
     void compararLeitura(const std::string& arquivo, const char* esperado) const;
 
