@@ -90,12 +90,31 @@ QLabel* criarRotulo(QWidget* parent, const char* nome, const QString& texto, int
 
 } // namespace
 
-QString MensagemErroLeitura(int64_t numero, const std::string& detalhe) {
-    QLocale locale = QLocale::system();
-    locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
-    return QStringLiteral("Houve um problema na leitura (") +
-           locale.toString(static_cast<qlonglong>(numero)) + QStringLiteral("):\n\n - ") +
-           QString::fromStdString(detalhe) +
+QString NumeroAgrupado(int64_t numero, const QLocale& locale) {
+    // Groups of three in every locale (the steps of the nested error number
+    // read apart), whatever grouping the locale uses for other numbers.
+    QString separador = locale.groupSeparator();
+    if (separador.isEmpty())
+        separador = QStringLiteral(",");
+    // The locale's own digits, unless one of them takes two UTF-16 units.
+    const QString latinos = QString::number(numero < 0 ? -numero : numero);
+    QLocale semGrupos = locale;
+    semGrupos.setNumberOptions(QLocale::OmitGroupSeparator);
+    QString digitos = semGrupos.toString(static_cast<qlonglong>(numero < 0 ? -numero : numero));
+    if (digitos.size() != latinos.size())
+        digitos = latinos;
+    QString texto;
+    for (qsizetype i = 0; i < digitos.size(); ++i) {
+        if (i > 0 && (digitos.size() - i) % 3 == 0)
+            texto += separador;
+        texto += digitos[i];
+    }
+    return numero < 0 ? locale.negativeSign() + texto : texto;
+}
+
+QString MensagemErroLeitura(int64_t numero, const std::string& detalhe, const QLocale& locale) {
+    return QStringLiteral("Houve um problema na leitura (") + NumeroAgrupado(numero, locale) +
+           QStringLiteral("):\n\n - ") + QString::fromStdString(detalhe) +
            QStringLiteral("\n\nReinicie o Tracer, efetue uma nova leitura e tente novamente.");
 }
 

@@ -8,6 +8,7 @@
 #include "Readingfile.h"
 #include "Tracedata.h"
 
+#include <QLocale>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -39,9 +40,13 @@ extern const char* const kMensagemPortaTcp;
 extern const char* const kMensagemTracerInvalido;
 extern const char* const kMensagemServidor;
 
+// The digits of `numero` in groups of three, apart by the locale's group
+// separator (a comma where it has none): 40.020.040 for pt_BR.
+QString NumeroAgrupado(int64_t numero, const QLocale& locale);
 // "Houve um problema na leitura (10.010):..." with the digits grouped by the
 // user's thousands separator.
-QString MensagemErroLeitura(int64_t numero, const std::string& detalhe);
+QString MensagemErroLeitura(int64_t numero, const std::string& detalhe,
+                            const QLocale& locale = QLocale::system());
 
 class TformPrincipal : public QMainWindow {
     Q_OBJECT

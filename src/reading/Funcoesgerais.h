@@ -63,8 +63,10 @@ int writeInt16(unsigned char* bytes, double value);
 void appendAnsiString(char* buffer, int capacity, const std::string& text);
 
 // The C library's atof and atol, read as in the "C" locale whatever the
-// user's locale is: leading blanks, optional sign, digits, stop at the first
-// other character; 0 when there is no number. cAtol saturates instead of overflowing.
+// user's locale is: leading blanks, optional sign, digits (for cAtof also a '.'
+// decimal point and an exponent; never "nan", "inf" or hexadecimal), stop at
+// the first other character; 0 when there is no number. Both saturate instead
+// of overflowing.
 double cAtof(const char* text);
 long cAtol(const char* text);
 

@@ -202,8 +202,21 @@ int buildReadingFile(const struct_tracedata& record, const ReadingContext& conte
 }
 
 std::string readingFileName(const char* job) {
-    const long number = cAtol(job);
-    return number > 0 ? std::to_string(number) : std::string("leitura");
+    // The job's leading integer as atol reads it, written back in decimal; but
+    // with all its digits, so that two jobs past what 64 bits hold do not both
+    // take the name of the largest value, the second replacing the first.
+    const char* p = job;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+        ++p;
+    if (*p == '-')
+        return "leitura"; // not positive
+    p += *p == '+' ? 1 : 0;
+    while (*p == '0')
+        ++p;
+    const char* end = p;
+    while (*end >= '0' && *end <= '9')
+        ++end;
+    return end > p ? std::string(p, end) : std::string("leitura");
 }
 
 std::string readingDirectoryWithSeparator(const std::string& directory) {

@@ -50,7 +50,8 @@ int encipherReadingText(unsigned char* text, int textLength, int capacity, unsig
 int buildReadingFile(const struct_tracedata& record, const ReadingContext& context,
                      unsigned char* bytes, int& length);
 
-// "<n>" for a job whose leading integer is positive, else "leitura".
+// "<n>" for a job whose leading integer is positive (all its digits, leading
+// zeros removed, however many), else "leitura".
 std::string readingFileName(const char* job);
 // The directory with exactly one trailing '/' (an empty one gives "/").
 std::string readingDirectoryWithSeparator(const std::string& directory);

@@ -283,6 +283,20 @@ private slots:
             QSKIP("no expectation for this locale");
     }
 
+    // Groups of three in every locale, with its separator: not the locale's
+    // own rule, which leaves 1070 whole (pt_PT, es_ES) or groups by twos (hi_IN).
+    void numeroAgrupadoPorTresEmTodaLocalidade() {
+        const std::tuple<const char*, qlonglong, QString> casos[] = {
+            {"C", 40020040, "40,020,040"},
+            {"pt_BR", 10010, "10.010"},
+            {"pt_PT", 1070, QStringLiteral("1\u00A0070")},
+            {"es_ES", 1070, "1.070"},
+            {"hi_IN", 40030010010020, "40,030,010,010,020"},
+        };
+        for (const auto& [nome, numero, agrupado] : casos)
+            QCOMPARE(NumeroAgrupado(numero, QLocale(QString::fromLatin1(nome))), agrupado);
+    }
+
     void parametrosConfirmadosSaoAplicados() {
         mostrar(nullptr);
         TformParametrosKRVW dialogo(m_janela.get());

@@ -192,6 +192,19 @@ TEST(NumberHelpers, AtofAndAtolReadLikeTheCLibrary) {
     EXPECT_EQ(cAtol("99999999999999999999999"), std::numeric_limits<long>::max());
 }
 
+// Decimal numbers only: no NaN, infinity or hexadecimal reaches a reading file.
+TEST(NumberHelpers, AtofReadsOnlyTheDecimalForm) {
+    const std::pair<const char*, double> casos[] = {
+        {"nan", 0},      {"-nan(123)", 0},   {"INF", 0},
+        {"infinity", 0}, {"0x10", 0},        {"0x1p4", 0},
+        {"1e2", 100},    {"-1.5E-1", -0.15}, {"+.5;", 0.5},
+        {"7.", 7},       {"-.", 0},          {"2e", 2},
+        {"2e+x", 2},     {"\t3E1x", 30},     {"1e999", std::numeric_limits<double>::max()},
+    };
+    for (const auto& [texto, valor] : casos)
+        EXPECT_DOUBLE_EQ(cAtof(texto), valor) << texto;
+}
+
 TEST(NumberHelpers, AppendAnsiStringStopsAtCapacity) {
     char buffer[8] = "ab";
     appendAnsiString(buffer, sizeof buffer, "cde");

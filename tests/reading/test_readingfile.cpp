@@ -191,6 +191,10 @@ TEST(ReadingFile, FileNamesFromTheJob) {
     EXPECT_EQ(readingFileName("00000"), "leitura");
     EXPECT_EQ(readingFileName("ABCDE"), "leitura");
     EXPECT_EQ(readingFileName("-12345"), "leitura");
+    EXPECT_EQ(readingFileName(" +0815"), "815");
+    // Past 64 bits, each job keeps a name of its own.
+    EXPECT_EQ(readingFileName("00099999999999999999999"), "99999999999999999999");
+    EXPECT_EQ(readingFileName("99999999999999999998"), "99999999999999999998");
     EXPECT_EQ(readingDirectoryWithSeparator("/srv/leituras"), "/srv/leituras/");
     EXPECT_EQ(readingDirectoryWithSeparator("/srv/leituras/"), "/srv/leituras/");
 }
