@@ -3,6 +3,7 @@
 #include "Readingfile.h"
 
 #include <QClipboard>
+#include <QDir>
 #include <QGuiApplication>
 
 bool edicaoWeb = false;
@@ -20,6 +21,11 @@ QString TituloJanela() {
 }
 
 std::string DiretorioLeitura(const std::string& caminhoLeitura) {
+    // An empty path meant the root of the current drive, where a lab's user
+    // could write; the root folder here is root's alone, so a fresh install's
+    // first reading would fail. The user's home folder serves instead.
+    if (caminhoLeitura.empty())
+        return readingDirectoryWithSeparator(QDir::homePath().toStdString());
     return readingDirectoryWithSeparator(caminhoLeitura);
 }
 

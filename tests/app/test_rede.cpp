@@ -11,6 +11,7 @@
 #include "Servidorrede.h"
 #include "caixas.h"
 #include "janelateste.h"
+#include "leituracifrada.h"
 #include "simulador.h"
 
 #include <QAction>
@@ -87,6 +88,7 @@ private slots:
     void caixaAbertaNaoParaOsTracers_data();
     void caixaAbertaNaoParaOsTracers();
     void leituraComOsParametrosAbertos();
+    void caminhoVazioGravaNaPastaPessoal();
     void fimDoProgramaComACaixaAberta_data();
     void fimDoProgramaComACaixaAberta();
 };
@@ -342,6 +344,22 @@ void TestRede::leituraComOsParametrosAbertos() {
                       realista(), QStringLiteral("--job"), QStringLiteral("00900")}),
              QStringLiteral("RESULT OK readings=1"));
     compararLeitura("900.krvw", "network.expected");
+}
+
+// As after installing: no reading folder configured. The reading goes to the
+// user's home folder, not to "/", which only root may write.
+void TestRede::caminhoVazioGravaNaPastaPessoal() {
+    const QByteArray casaAntes = qgetenv("HOME");
+    const std::string casa = m_dir->file("casa");
+    QVERIFY(QDir().mkdir(QString::fromStdString(casa)));
+    qputenv("HOME", QByteArray::fromStdString(casa));
+    m_porta = portaLivre();
+    mostrar(configuracao(1, "", m_porta, "", true));
+    const QString resultado = simular({"--model", "1", "--labels", realista()});
+    qputenv("HOME", casaAntes);
+    QCOMPARE(resultado, QStringLiteral("RESULT OK readings=1"));
+    const std::string diferenca = diferencaDaLeitura(casa + "/815.krvw", "serial/network.expected");
+    QVERIFY2(diferenca.empty(), diferenca.c_str());
 }
 
 void TestRede::fimDoProgramaComACaixaAberta_data() {

@@ -65,6 +65,21 @@ fi
 # The installed program, from the scratch root.
 root="$work/root"
 dpkg -x "$deb" "$root" || { echo "FAIL: dpkg -x"; exit 1; }
+
+# Each program hardened: position-independent, relocations read-only and bound
+# at start, the stack protector and fortified C library calls in use (the
+# simulator makes no C library call whose bounds the compiler knows, so it has
+# none to fortify).
+for name in krvw krvw-tool krvw-tracer-sim; do
+    elf="$root/opt/krvw/bin/$name"
+    readelf -h "$elf" | grep -Eq 'Type: +DYN' || fail "$name is not position-independent"
+    readelf -l "$elf" | grep -q GNU_RELRO || fail "$name has no read-only relocations"
+    readelf -d "$elf" | grep -Eq 'BIND_NOW|FLAGS_1.* NOW' || fail "$name is not bound at start"
+    symbols=$(readelf --dyn-syms -W "$elf")
+    echo "$symbols" | grep -q __stack_chk_fail || fail "$name has no stack protector"
+    [ $name = krvw-tracer-sim ] || echo "$symbols" | grep -Eq '__[a-z_]+_chk(@| |$)' ||
+        fail "$name has no fortified calls"
+done
 ini="$root/opt/krvw/bin/ini/krvw.ini"
 listening() { (exec 3<> /dev/tcp/127.0.0.1/55555) 2> /dev/null; }
 if listening; then
