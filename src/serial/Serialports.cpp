@@ -101,16 +101,25 @@ bool isPtySlave(const std::string& target, const std::string& root) {
     return std::all_of(target.begin() + static_cast<long>(prefix.size()), target.end(), isDigit);
 }
 
-bool leadsToPty(const std::string& link, const std::string& devRoot) {
+std::string realPath(const std::string& path) {
+    char resolved[PATH_MAX] = {};
+    return realpath(path.c_str(), resolved) != nullptr ? resolved : "";
+}
+
+// A link that leads to a pseudo-terminal or to one of the hardware ports
+// (`hardware`: their device nodes' real paths).
+bool leadsToPort(const std::string& link, const std::string& devRoot,
+                 const std::vector<std::string>& hardware) {
     char stated[PATH_MAX] = {};
     const ssize_t length = readlink(link.c_str(), stated, sizeof stated - 1);
     // /dev/stdin and its kind go through /proc to whoever looks: never a port.
     if (length <= 0 || std::strncmp(stated, "/proc/", 6) == 0)
         return false;
-    char resolved[PATH_MAX] = {};
-    if (realpath(link.c_str(), resolved) == nullptr)
+    const std::string resolved = realPath(link);
+    if (resolved.empty())
         return false;
-    return isPtySlave(resolved, "/dev") || (!devRoot.empty() && isPtySlave(resolved, devRoot));
+    return isPtySlave(resolved, "/dev") || (!devRoot.empty() && isPtySlave(resolved, devRoot)) ||
+           std::find(hardware.begin(), hardware.end(), resolved) != hardware.end();
 }
 
 bool hardwarePorts(const char* sysClassTty, std::vector<std::string>& names) {
@@ -126,18 +135,18 @@ bool hardwarePorts(const char* sysClassTty, std::vector<std::string>& names) {
     return true;
 }
 
-void ptyLinks(const char* devDir, std::vector<std::string>& names) {
+// The links in `folder` that lead to a port, as folder/NAME in name order.
+void portLinks(const std::string& folder, const std::string& devRoot,
+               const std::vector<std::string>& hardware, std::vector<std::string>& paths) {
     std::vector<std::string> entries;
-    if (!readDirectory(devDir, entries))
+    if (!readDirectory(folder.c_str(), entries))
         return;
-    char root[PATH_MAX] = {};
-    const std::string devRoot = realpath(devDir, root) != nullptr ? root : "";
+    std::sort(entries.begin(), entries.end(), naturalLess);
     for (const std::string& name : entries) {
-        const std::string link = std::string(devDir) + "/" + name;
-        if (isLink(link) && leadsToPty(link, devRoot))
-            names.push_back(name);
+        const std::string link = folder + "/" + name;
+        if (isLink(link) && leadsToPort(link, devRoot, hardware))
+            paths.push_back(link);
     }
-    std::sort(names.begin(), names.end(), naturalLess);
 }
 
 // Adds devDir/name unless it is too long or listed already. False when full.
@@ -161,14 +170,23 @@ bool ListSerialPortsIn(const char* sysClassTty, const char* devDir, PortSlot* li
     std::vector<std::string> hardware;
     if (!hardwarePorts(sysClassTty, hardware))
         return false;
-    std::vector<std::string> links;
-    ptyLinks(devDir, links);
     const std::string prefix = std::string(devDir) + "/";
-    for (const std::vector<std::string>* group : {&hardware, &links}) {
-        for (const std::string& name : *group) {
-            if (!append(prefix + name, list, capacity, count))
-                return true;
-        }
+    std::vector<std::string> paths;
+    std::vector<std::string> nodes; // the hardware ports' device nodes, resolved
+    for (const std::string& name : hardware) {
+        paths.push_back(prefix + name);
+        if (std::string node = realPath(prefix + name); !node.empty())
+            nodes.push_back(node);
+    }
+    // Then the names that stay when an adapter moves to another socket: the
+    // system's links by id and by path, and a lab's own links in devDir
+    // (from a udev rule, or to a pseudo-terminal that stands for a device).
+    const std::string devRoot = realPath(devDir);
+    for (const char* folder : {"", "/serial/by-id", "/serial/by-path"})
+        portLinks(devDir + std::string(folder), devRoot, nodes, paths);
+    for (const std::string& path : paths) {
+        if (!append(path, list, capacity, count))
+            return true;
     }
     return true;
 }

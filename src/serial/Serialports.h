@@ -1,6 +1,8 @@
 // Which serial ports the system has: the hardware terminals (on-board UARTs,
-// USB adapters, modems) and links in the device folder that lead to a
-// pseudo-terminal (what socat and the like create for a device on the network).
+// USB adapters, modems), then the links that lead to one of them or to a
+// pseudo-terminal (what socat and the like create for a device on the
+// network): in the device folder, and the system's stable names of USB
+// adapters under serial/by-id and serial/by-path.
 #pragma once
 
 constexpr int kPortSlotSize = 257; // 256 characters + NUL
@@ -23,8 +25,9 @@ bool SerialPortExists(const char* name);
 // and devDir ("/dev"). Hardware terminals first (entries with a `device` link,
 // without the placeholders of absent UARTs, whose `type` is 0), in name order with
 // numbers compared as numbers (ttyS2 before ttyS10), listed as devDir/NAME; then
-// the links directly in devDir that resolve to a pseudo-terminal, under the link's
-// own path, in the same order. No name twice; names over 256 characters are left
-// out; listing stops when `capacity` slots are full.
+// the links in devDir, devDir/serial/by-id and devDir/serial/by-path, folder by
+// folder, that resolve to one of those terminals or to a pseudo-terminal, under
+// the link's own path, in the same order. No name twice; names over 256
+// characters are left out; listing stops when `capacity` slots are full.
 bool ListSerialPortsIn(const char* sysClassTty, const char* devDir, PortSlot* list, int capacity,
                        int& count);

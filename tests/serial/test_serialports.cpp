@@ -95,6 +95,26 @@ TEST_F(PortRoots, LinksToPseudoTerminalsComeAfterTheHardware) {
     EXPECT_EQ(list(), under({"ttyUSB0", "ttyV9", "ttyV10"}));
 }
 
+// The names a USB adapter keeps from socket to socket: the system's links by
+// id and by path, and a lab's own link from a udev rule.
+TEST_F(PortRoots, StableLinksToTheHardwareComeUnderTheirOwnNames) {
+    terminal("ttyUSB0", true);
+    terminal("ttyUSB1", true);
+    writeFileBytes(dev + "/ttyUSB0", "");
+    writeFileBytes(dev + "/ttyUSB1", "");
+    writeFileBytes(dev + "/rtc0", "");
+    for (const char* folder : {"/serial", "/serial/by-id", "/serial/by-path"})
+        ASSERT_EQ(mkdir((dev + folder).c_str(), 0755), 0);
+    link("tracer", "ttyUSB1");
+    link("rtc", "rtc0"); // a device, not a port
+    link("serial/by-id/usb-FTDI_FT232R_A1B2C3-if00-port0", "../../ttyUSB1");
+    link("serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0", "../../ttyUSB0");
+    link("serial/by-id/usb-gone-port0", "../../ttyUSB7");
+    EXPECT_EQ(list(), under({"ttyUSB0", "ttyUSB1", "tracer",
+                             "serial/by-id/usb-FTDI_FT232R_A1B2C3-if00-port0",
+                             "serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"}));
+}
+
 TEST_F(PortRoots, PseudoTerminalsOfTheTestRootAndNoNameTwice) {
     ASSERT_EQ(mkdir((dev + "/pts").c_str(), 0755), 0);
     writeFileBytes(dev + "/pts/7", "");
