@@ -14,7 +14,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QPixmap>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
@@ -89,6 +91,40 @@ void check(const QString& window, QWidget* root, QSize client, const Placement (
                       .arg(p.y)
                       .arg(p.width)
                       .arg(p.height));
+    }
+}
+
+// A caption and the control it names, in the same parent.
+struct Caption {
+    const char* label;
+    const char* control;
+};
+const Caption kLegendas[] = {{"lblTracer", "cbTracer"},
+                             {"lblPortaTCP", "editPortaTCP"},
+                             {"lblPorta", "cbPortaSerial"},
+                             {"lblBaudRate", "cbBaudRate"},
+                             {"lblCaminho", "editCaminho"}};
+constexpr int kFolgaLegenda = 2; // pixels clear of the control and of the parent's edge
+
+// Every caption's text, as the font draws it, stands clear of its control and
+// inside its parent: none runs under a list or off the dialog.
+void checkCaptions(const QString& window, QWidget* root) {
+    for (const Caption& c : kLegendas) {
+        auto* label = root->findChild<QLabel*>(QString::fromLatin1(c.label));
+        auto* control = root->findChild<QWidget*>(QString::fromLatin1(c.control));
+        if (label == nullptr || control == nullptr)
+            continue;
+        const QRect text = QStyle::alignedRect(
+            label->layoutDirection(), label->alignment(),
+            QSize(label->fontMetrics().horizontalAdvance(label->text()), label->height()),
+            label->geometry());
+        if (text.left() < kFolgaLegenda || text.right() + kFolgaLegenda >= control->x())
+            fault(QStringLiteral("%1: the text of %2 spans %3 to %4, %5 starts at %6")
+                      .arg(window, QString::fromLatin1(c.label))
+                      .arg(text.left())
+                      .arg(text.right())
+                      .arg(QString::fromLatin1(c.control))
+                      .arg(control->x()));
     }
 }
 
@@ -169,6 +205,7 @@ int main(int argc, char** argv) {
         save(&principal, out + QStringLiteral("/principal.png"));
         parametros.show();
         check(QStringLiteral("parameters"), &parametros, QSize(265, 245), kParametros);
+        checkCaptions(QStringLiteral("parameters"), &parametros);
         save(&parametros, out + QStringLiteral("/parametros.png"));
         parametros.hide();
         sobre.show();

@@ -1,7 +1,7 @@
 #include "Fontes.h"
 
 QFont fonteJanela() {
-    QFont font(QStringLiteral("sans-serif"));
+    QFont font(QStringLiteral("Liberation Sans"));
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(11);
     return font;
