@@ -97,10 +97,11 @@ QString NumeroAgrupado(int64_t numero, const QLocale& locale) {
     if (separador.isEmpty())
         separador = QStringLiteral(",");
     // The locale's own digits, unless one of them takes two UTF-16 units.
-    const QString latinos = QString::number(numero < 0 ? -numero : numero);
+    const uint64_t grandeza = numero < 0 ? 0 - static_cast<uint64_t>(numero) : numero;
+    const QString latinos = QString::number(grandeza);
     QLocale semGrupos = locale;
     semGrupos.setNumberOptions(QLocale::OmitGroupSeparator);
-    QString digitos = semGrupos.toString(static_cast<qlonglong>(numero < 0 ? -numero : numero));
+    QString digitos = semGrupos.toString(static_cast<qulonglong>(grandeza));
     if (digitos.size() != latinos.size())
         digitos = latinos;
     QString texto;

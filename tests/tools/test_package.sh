@@ -4,10 +4,13 @@
 # scratch root, and the program installed there starts on Qt's offscreen
 # platform, writes its default configuration into its own ini/ folder and
 # serves the default TCP port 55555, until it is stopped.
-#   test_package.sh BUILDDIR
+#   test_package.sh BUILDDIR [HARDENED]
+# HARDENED (ON by default): the build uses the hardening flags, which the
+# programs are checked for; a sanitizer build does not.
 # Exit status 77 (skipped) without dpkg-deb.
 set -u
 build=$1
+hardened=${2:-ON}
 if ! command -v dpkg-deb > /dev/null 2>&1; then
     echo "SKIP: dpkg-deb is not installed (a Debian system's dpkg package): no package to check"
     exit 77
@@ -70,7 +73,9 @@ dpkg -x "$deb" "$root" || { echo "FAIL: dpkg -x"; exit 1; }
 # at start, the stack protector and fortified C library calls in use (the
 # simulator makes no C library call whose bounds the compiler knows, so it has
 # none to fortify).
+[ "$hardened" = ON ] || echo "a sanitizer build: the hardening flags are not checked"
 for name in krvw krvw-tool krvw-tracer-sim; do
+    [ "$hardened" = ON ] || break
     elf="$root/opt/krvw/bin/$name"
     readelf -h "$elf" | grep -Eq 'Type: +DYN' || fail "$name is not position-independent"
     readelf -l "$elf" | grep -q GNU_RELRO || fail "$name has no read-only relocations"
