@@ -1,5 +1,7 @@
 #include "Conexaotcp.h"
 
+#include "Servidorrede.h"
+
 #include <QTcpSocket>
 
 ConexaoTcp::ConexaoTcp(QTcpSocket* socket, QObject* parent) : QObject(parent), m_socket(socket) {
@@ -47,32 +49,27 @@ void ConexaoTcp::postar(std::function<void()> tarefa) {
         this,
         [this, tarefa = std::move(tarefa)] {
             --m_postadas;
-            executar(tarefa);
+            ++m_emCurso;
+            tarefa();
+            --m_emCurso;
+            liberarSeOcioso();
         },
         Qt::QueuedConnection);
 }
 
-void ConexaoTcp::executar(const std::function<void()>& tarefa) {
-    ++m_emCurso;
-    tarefa();
-    --m_emCurso;
-    liberarSeOcioso();
-}
-
-void ConexaoTcp::encerrar(std::function<void()> liberacao) {
+void ConexaoTcp::encerrar() {
     if (m_encerrada)
         return;
     m_encerrada = true;
-    m_liberacao = std::move(liberacao);
     liberarSeOcioso();
 }
 
 void ConexaoTcp::liberarSeOcioso() {
-    if (!m_encerrada || m_emCurso > 0 || m_postadas > 0 || !m_liberacao)
+    if (!m_encerrada || m_emCurso > 0 || m_postadas > 0)
         return;
-    const std::function<void()> liberacao = std::move(m_liberacao);
-    m_liberacao = nullptr;
-    liberacao();
+    // A slot the table no longer gives this connection (the server was
+    // closed and freed them all) is not released: the table refuses.
+    ServerSocketZURServerClientDisconnect(*this);
     // Later: this may run inside one of the socket's own signals.
     deleteLater();
 }

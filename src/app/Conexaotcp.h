@@ -33,19 +33,17 @@ public:
     //
     // Runs `tarefa` later, from the event loop, after what is already queued.
     void postar(std::function<void()> tarefa);
-    // The connection has ended: `liberacao` (its slot's release) runs and the
-    // object is deleted once no work of it is running or queued; at once
-    // when none is. Later calls change nothing.
-    void encerrar(std::function<void()> liberacao);
+    // The connection has ended: its slot is released and the object deleted
+    // once no work of it is running or queued; at once when none is. Later
+    // calls change nothing.
+    void encerrar();
     bool encerrada() const { return m_encerrada; }
 
 private:
-    void executar(const std::function<void()>& tarefa);
     void liberarSeOcioso();
 
     QTcpSocket* m_socket;
     int m_emCurso = 0;  // work running (a message box inside it lets more run)
     int m_postadas = 0; // work queued and not yet started
     bool m_encerrada = false;
-    std::function<void()> m_liberacao;
 };

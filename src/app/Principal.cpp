@@ -422,7 +422,7 @@ void TformPrincipal::clienteErro(ConexaoTcp* conexao, int erro) {
 }
 
 void TformPrincipal::clienteDesconectou(ConexaoTcp* conexao) {
-    conexao->encerrar([conexao] { ServerSocketZURServerClientDisconnect(*conexao); });
+    conexao->encerrar();
 }
 
 void TformPrincipal::fecharServidor() {
@@ -437,7 +437,7 @@ void TformPrincipal::fecharServidor() {
             continue;
         conexao->socket()->disconnect(conexao);
         conexao->socket()->abort();
-        conexao->encerrar([] {});
+        conexao->encerrar();
         soltou = true;
     }
     if (soltou)

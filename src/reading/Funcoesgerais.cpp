@@ -175,27 +175,32 @@ void appendAnsiString(char* buffer, int capacity, const std::string& text) {
 double cAtof(const char* text) {
     // Only the decimal form: the C library would also take "nan", "inf" and
     // hexadecimal numbers, which are no measures a tracer sends.
-    const char* start = text;
-    while (*start == ' ' || (*start >= '\t' && *start <= '\r'))
-        ++start;
-    const auto digits = [](const char* p) {
-        while (*p >= '0' && *p <= '9')
-            ++p;
-        return p;
-    };
+    const char* start = skipBlanks(text);
     const char* p = start + (*start == '+' || *start == '-' ? 1 : 0);
-    const char* whole = digits(p);
-    const char* end = *whole == '.' ? digits(whole + 1) : whole;
+    const char* whole = skipDigits(p);
+    const char* end = *whole == '.' ? skipDigits(whole + 1) : whole;
     if (end - p == (*whole == '.' ? 1 : 0))
         return 0.0; // no digit
     if (*end == 'e' || *end == 'E') {
         const char* exponent = end + 1 + (end[1] == '+' || end[1] == '-' ? 1 : 0);
-        if (const char* after = digits(exponent); after != exponent)
+        if (const char* after = skipDigits(exponent); after != exponent)
             end = after;
     }
     // A number too large for a double is read as the largest one.
     const double value = strtod_l(std::string(start, end).c_str(), nullptr, cLocale());
     return std::isinf(value) ? std::copysign(std::numeric_limits<double>::max(), value) : value;
+}
+
+const char* skipBlanks(const char* text) {
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+        ++text;
+    return text;
+}
+
+const char* skipDigits(const char* text) {
+    while (*text >= '0' && *text <= '9')
+        ++text;
+    return text;
 }
 
 long cAtol(const char* text) {

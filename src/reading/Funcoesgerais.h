@@ -68,6 +68,9 @@ void appendAnsiString(char* buffer, int capacity, const std::string& text);
 // the first other character; 0 when there is no number. Both saturate instead
 // of overflowing.
 double cAtof(const char* text);
+// Past the leading blanks (space, tab, CR, LF, VT, FF), and past a run of decimal digits.
+const char* skipBlanks(const char* text);
+const char* skipDigits(const char* text);
 long cAtol(const char* text);
 
 // A double truncated toward zero and kept to its low 8 or 16 bits, as a

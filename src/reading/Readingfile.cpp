@@ -205,17 +205,13 @@ std::string readingFileName(const char* job) {
     // The job's leading integer as atol reads it, written back in decimal; but
     // with all its digits, so that two jobs past what 64 bits hold do not both
     // take the name of the largest value, the second replacing the first.
-    const char* p = job;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
-        ++p;
+    const char* p = skipBlanks(job);
     if (*p == '-')
         return "leitura"; // not positive
     p += *p == '+' ? 1 : 0;
     while (*p == '0')
         ++p;
-    const char* end = p;
-    while (*end >= '0' && *end <= '9')
-        ++end;
+    const char* end = skipDigits(p);
     return end > p ? std::string(p, end) : std::string("leitura");
 }
 
