@@ -159,6 +159,7 @@ void TestTracers::caixaAbertaNaoParaODcs_data() {
     QTest::addColumn<int>("modelo");
     QTest::addColumn<QString>("esperado");
     QTest::addRow("Huvitz") << 2 << QStringLiteral("huvitz.expected");
+    QTest::addRow("Essilor, depois de Leitura") << 4 << QStringLiteral("essilor.expected");
 }
 
 // The lab's default: the success message on, in a real box that nobody
