@@ -45,9 +45,6 @@ constexpr int kTimerInterval = 500; // ms between looks at the timer-driven port
 constexpr int kClientWidth = 531;
 constexpr int kClientHeight = 322;
 
-// The baud rates the tracers use, in the order of the parameters dialog.
-const PortSlot kBaudRates[3] = {"9600", "19200", "38400"};
-
 // The wait cursor while a synchronous reading holds the message loop (the
 // window cannot repaint meanwhile). Restored by restaurar() before anything is
 // shown to the user, and in any case when the guard goes out of scope.
@@ -66,10 +63,6 @@ public:
 private:
     bool m_ativo = true;
 };
-
-bool modeloSerial(int modelo) {
-    return modelo == 0 || (modelo >= 2 && modelo <= 6);
-}
 
 QPushButton* criarBotao(QWidget* parent, const char* nome, const QString& texto, int x, int y) {
     auto* button = new QPushButton(texto, parent);
@@ -139,8 +132,12 @@ TformPrincipal::TformPrincipal(QWidget* parent)
             return reader(record, device.c_str(), baudRate, detail);
         };
     };
-    m_leituraLt980 = syncReading(ReadLt980);
-    m_leituraTakubomatic = syncReading(ReadTakubomatic);
+    for (std::size_t i = 0; i < kTracerModels.size(); ++i) {
+        if (kTracerModels[i].protocol == TracerProtocol::Lt980)
+            m_leituras[i] = syncReading(ReadLt980);
+        else if (kTracerModels[i].protocol == TracerProtocol::Takubomatic)
+            m_leituras[i] = syncReading(ReadTakubomatic);
+    }
     m_tratadorSerial.reiniciar = ResetDcsBuffer;
     m_tratadorSerial.processar = [this](CommPort& port, struct_tracedata& record) {
         DcsContext context{&m_contexto, m_diretorioLeitura, &m_ui};
@@ -220,14 +217,9 @@ void TformPrincipal::criarControles() {
 }
 
 void TformPrincipal::setLeituraSincrona(int modelo, LeituraSincrona leitura) {
-    if (modelo == 0)
-        m_leituraLt980 = std::move(leitura);
-    else if (modelo == 5)
-        m_leituraTakubomatic = std::move(leitura);
-}
-
-void TformPrincipal::setTratadorSerial(TratadorSerial tratador) {
-    m_tratadorSerial = std::move(tratador);
+    if (const TracerModel* tracer = tracerModel(modelo);
+        tracer != nullptr && tracer->channel == TracerChannel::ReadOnClick)
+        m_leituras[static_cast<std::size_t>(modelo)] = std::move(leitura);
 }
 
 void TformPrincipal::showEvent(QShowEvent* event) {
@@ -275,7 +267,8 @@ void TformPrincipal::AplicarParametros() {
     TimerSerial->stop();
     StopTimedReading(m_portaTimer, detail);
 
-    if (modeloSerial(m_parametros.modeloTracer) && !verificarPortaSerial())
+    const TracerModel* tracer = tracerModel(m_parametros.modeloTracer);
+    if (tracer != nullptr && usesSerialPort(*tracer) && !verificarPortaSerial())
         return;
     aplicarModelo();
 }
@@ -287,7 +280,7 @@ bool TformPrincipal::verificarPortaSerial() {
         MostrarMensagem(QString::fromUtf8(kMensagemPortaSerial));
         return false;
     }
-    if (FindInList(m_parametros.baudRate.c_str(), kBaudRates, 3) < 0) {
+    if (tracerBaudRateIndex(m_parametros.baudRate.c_str()) < 0) {
         MostrarMensagem(QString::fromUtf8(kMensagemBaudRate));
         return false;
     }
@@ -295,67 +288,56 @@ bool TformPrincipal::verificarPortaSerial() {
 }
 
 void TformPrincipal::aplicarModelo() {
-    const auto definir = [this](const char* tracer, const char* vendor, const char* model) {
-        lblTracer->setText(QString::fromUtf8(tracer));
-        lblTracer->adjustSize();
-        m_contexto.vendor = vendor;
-        m_contexto.model = model;
-    };
-    switch (m_parametros.modeloTracer) {
-    case 0:
-        definir("Tracer: NIDEK LT980 (serial)", "NIDEK", "LT980");
+    const TracerModel* tracer = tracerModel(m_parametros.modeloTracer);
+    lblTracer->setText(tracer != nullptr ? QString::fromUtf8(tracer->windowLabel)
+                                         : QStringLiteral("Tracer:"));
+    lblTracer->adjustSize();
+    if (tracer == nullptr) {
+        MostrarMensagem(QString::fromUtf8(kMensagemTracerInvalido));
+        return;
+    }
+    if (tracer->channel == TracerChannel::TcpServer && !abrirServidorConfigurado())
+        return;
+    m_contexto.vendor = tracer->vendor;
+    m_contexto.model = tracer->model;
+    if (tracer->calibrates)
         btnCalibrar->show();
-        // Enabled too: an Essilor reading stopped by a new configuration leaves it disabled.
+    switch (tracer->channel) {
+    case TracerChannel::ReadOnClick:
+        // Enabled too: a reading between "Leitura" and "Parar" stopped by a new
+        // configuration leaves it disabled.
         btnLeituraSerial->setEnabled(true);
         btnLeituraSerial->show();
         break;
-    case 1:
-        lblTracer->setText(QStringLiteral("Dispositivos: NIDEK LT1000/LT1200/ICE (rede)"));
-        lblTracer->adjustSize();
-        if (m_parametros.portaTcp < 1 || m_parametros.portaTcp > 65535) {
-            MostrarMensagem(QString::fromUtf8(kMensagemPortaTcp));
-            return;
-        }
-        m_portaServidor = static_cast<quint16>(m_parametros.portaTcp);
-        if (AbrirServidor() == 1) {
-            lblPorta->setText(QString::number(m_parametros.portaTcp));
-            lblPorta->adjustSize();
-            lblPorta->show();
-            lblRotuloPorta->show();
-        }
-        m_contexto.vendor = "NIDEK";
-        m_contexto.model = "LT1000";
-        break;
-    case 2:
-        definir("Tracer: Huvitz (serial)", "HUVITZ", "");
-        iniciarLeituraTemporizada();
-        break;
-    case 3:
-        definir("Tracer: TopCom (serial)", "TOPCOM", "");
-        iniciarLeituraTemporizada();
-        break;
-    case 4:
-        definir("Tracer: Essilor (serial)", "ESSILOR", "");
+    case TracerChannel::TimerOnClick:
         btnLeituraSerial->setEnabled(true);
         btnLeituraSerial->show();
         btnParar->setEnabled(false);
         btnParar->show();
         break;
-    case 5:
-        definir("Tracer: Takubomatic", "TAKUBOMATIC", "");
-        btnLeituraSerial->setEnabled(true);
-        btnLeituraSerial->show();
-        break;
-    case 6:
-        definir("Tracer: Nidek LT1000/LT1200 (serial)", "NIDEK", "");
+    case TracerChannel::TimerFromStart:
         iniciarLeituraTemporizada();
         break;
-    default:
-        lblTracer->setText(QStringLiteral("Tracer:"));
-        lblTracer->adjustSize();
-        MostrarMensagem(QString::fromUtf8(kMensagemTracerInvalido));
+    case TracerChannel::TcpServer:
         break;
     }
+}
+
+// False, with the message shown, when the configured TCP port cannot be one.
+// A server that does not open has said why itself; the model still applies.
+bool TformPrincipal::abrirServidorConfigurado() {
+    if (m_parametros.portaTcp < 1 || m_parametros.portaTcp > 65535) {
+        MostrarMensagem(QString::fromUtf8(kMensagemPortaTcp));
+        return false;
+    }
+    m_portaServidor = static_cast<quint16>(m_parametros.portaTcp);
+    if (AbrirServidor() == 1) {
+        lblPorta->setText(QString::number(m_parametros.portaTcp));
+        lblPorta->adjustSize();
+        lblPorta->show();
+        lblRotuloPorta->show();
+    }
+    return true;
 }
 
 void TformPrincipal::iniciarLeituraTemporizada() {
@@ -446,9 +428,12 @@ void TformPrincipal::fecharServidor() {
 
 void TformPrincipal::btnLeituraSerialClick() {
     m_contexto.model.clear();
-    const int modelo = m_parametros.modeloTracer;
-    if (modelo == 0 || modelo == 5) {
-        const LeituraSincrona& leitura = modelo == 0 ? m_leituraLt980 : m_leituraTakubomatic;
+    const TracerModel* tracer = tracerModel(m_parametros.modeloTracer);
+    if (tracer == nullptr)
+        return;
+    if (tracer->channel == TracerChannel::ReadOnClick) {
+        const LeituraSincrona& leitura =
+            m_leituras[static_cast<std::size_t>(m_parametros.modeloTracer)];
         if (!leitura)
             return;
         std::string detail;
@@ -461,7 +446,7 @@ void TformPrincipal::btnLeituraSerialClick() {
             return;
         }
         salvarLeitura();
-    } else if (modelo == 4) {
+    } else if (tracer->channel == TracerChannel::TimerOnClick) {
         iniciarLeituraTemporizada();
         btnLeituraSerial->setEnabled(false);
         btnParar->setEnabled(true);

@@ -7,9 +7,11 @@
 #include "Parametros.h"
 #include "Readingfile.h"
 #include "Tracedata.h"
+#include "Tracermodels.h"
 
 #include <QLocale>
 #include <QMainWindow>
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,11 +24,11 @@ class QPushButton;
 class QTcpServer;
 class QTimer;
 
-// A reading run to completion by "Leitura" (models 0 and 5): fills the record
-// and returns 0, or an error number with a detail text.
+// A reading run to completion by "Leitura" (the models read on click): fills
+// the record and returns 0, or an error number with a detail text.
 using LeituraSincrona = std::function<int64_t(struct_tracedata& record, const std::string& device,
                                               int baudRate, std::string& detail)>;
-// What the timer-driven reading (models 2, 3, 4, 6) does: start a fresh record
+// What the timer-driven reading (the DCS models) does: start a fresh record
 // when the port is (re)opened, and take the bytes waiting on the open port.
 struct TratadorSerial {
     std::function<void()> reiniciar;
@@ -59,14 +61,12 @@ public:
     int AbrirServidor();
 
     void setLeituraSincrona(int modelo, LeituraSincrona leitura);
-    void setTratadorSerial(TratadorSerial tratador);
     // The configuration file; set from the executable's place when first shown.
     void setCaminhoIni(const std::string& path) { m_caminhoIni = path; }
 
     const struct_parametros& configuracao() const { return m_parametros; }
     const ReadingContext& contextoLeitura() const { return m_contexto; }
     const std::string& diretorioLeitura() const { return m_diretorioLeitura; }
-    const std::string& dispositivoSerial() const { return m_dispositivoSerial; }
     struct_tracedata& registro() { return *m_registro; }
     QTcpServer& servidor() { return *ServerSocketZURServer; }
     CommPort& portaTimer() { return m_portaTimer; }
@@ -76,8 +76,6 @@ public:
         m_ui.showImage(bmp, size);
         m_ui.drawPendingImage();
     }
-    // The tracer model's text the next reading file carries (the DCS protocol may set it).
-    void setTracerModel(const std::string& model) { m_contexto.model = model; }
 
 public slots:
     void btnLeituraSerialClick();
@@ -103,6 +101,7 @@ private:
     void criarControles();
     bool verificarPortaSerial();
     void aplicarModelo();
+    bool abrirServidorConfigurado();
     void iniciarLeituraTemporizada();
     // One look at the timer-driven port: the bytes waiting, if any, to the DCS protocol.
     void olharPortaSerial();
@@ -134,8 +133,7 @@ private:
     std::unique_ptr<struct_tracedata> m_registro;
     CommPort m_portaTimer;
     QtUserInterface m_ui;
-    LeituraSincrona m_leituraLt980;
-    LeituraSincrona m_leituraTakubomatic;
+    std::array<LeituraSincrona, kTracerModels.size()> m_leituras; // by model number
     TratadorSerial m_tratadorSerial;
     quint16 m_portaServidor = 55555;
     bool m_olharPendente = false; // a look at the serial port is queued

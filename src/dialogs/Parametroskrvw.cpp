@@ -2,6 +2,7 @@
 
 #include "Fontes.h"
 #include "Mensagem.h"
+#include "Tracermodels.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -34,22 +35,6 @@ const char* const kMensagemBaudRate = "Baud Rate inválido. Verifique.";
 const char* const kMensagemTcpNumero = "Porta TCP deve ser um número. Verifique.";
 const char* const kMensagemTcpFaixa = "Porta TCP deve ser um número entre 1 e 65535. Verifique.";
 
-// The tracer models, by model number; model 1 (the networked one) is named
-// by each edition.
-constexpr int kModelos = 7;
-constexpr int kModeloRede = 1;
-const char* const kNomesModelos[kModelos] = {"NIDEK LT980",
-                                             nullptr,
-                                             "Huvitz",
-                                             "TopCom",
-                                             "Essilor",
-                                             "Takubomatic FD-80",
-                                             "NIDEK LT1000/LT1200 Serial"};
-
-// The baud rates the serial tracers use, in the order of cbBaudRate.
-constexpr int kBaudRates = 3;
-const PortSlot kTextosBaudRate[kBaudRates] = {"9600", "19200", "38400"};
-
 // TCP ports are 16-bit; 0 means "any port" and cannot be configured.
 constexpr int kPortaTcpMinima = 1;
 constexpr int kPortaTcpMaxima = 65535;
@@ -65,8 +50,16 @@ constexpr int kEsquerdaNoGrupo = 72;
 constexpr int kEspacoRotulo = 3; // between an edit and its label on the left
 constexpr int kLadoIcone = 16;
 
+// Whether model `modelo` (a place in cbTracer, -1 for none) reads from a
+// serial port, or from the TCP server.
 bool modeloSerial(int modelo) {
-    return modelo == 0 || (modelo >= 2 && modelo < kModelos);
+    const TracerModel* tracer = tracerModel(modelo);
+    return tracer != nullptr && usesSerialPort(*tracer);
+}
+
+bool modeloRede(int modelo) {
+    const TracerModel* tracer = tracerModel(modelo);
+    return tracer != nullptr && tracer->channel == TracerChannel::TcpServer;
 }
 
 QFont fonteNegrito() {
@@ -184,9 +177,10 @@ void TformParametrosBase::criarControles() {
     const QFont negrito = fonteNegrito();
     lblTracer = criarRotulo(this, "lblTracer", QStringLiteral("Dispositivos:"), 8, 43, &negrito);
     cbTracer = criarLista(this, "cbTracer", 83, 39, m_layout.larguraTracer);
-    for (int i = 0; i < kModelos; ++i)
-        cbTracer->addItem(
-            QString::fromUtf8(i == kModeloRede ? m_layout.modeloRede : kNomesModelos[i]));
+    // The networked model is named by each edition.
+    for (const TracerModel& tracer : kTracerModels)
+        cbTracer->addItem(QString::fromUtf8(tracer.dialogName != nullptr ? tracer.dialogName
+                                                                         : m_layout.modeloRede));
     cbTracer->setCurrentIndex(-1);
     btnConfirmar = criarBotao(this, "btnConfirmar", QStringLiteral("Confirmar"), iconeConfirmar(),
                               m_layout.esquerdaConfirmar);
@@ -230,7 +224,7 @@ void TformParametrosBase::criarGrupo() {
         criarLista(GroupBox1, "cbPortaSerial", kEsquerdaNoGrupo, 52, m_layout.larguraNoGrupo);
     lblBaudRate = criarRotulo(GroupBox1, "lblBaudRate", QStringLiteral("Baud Rate:"), 6, 82);
     cbBaudRate = criarLista(GroupBox1, "cbBaudRate", kEsquerdaNoGrupo, 78, m_layout.larguraNoGrupo);
-    for (const PortSlot& baud : kTextosBaudRate)
+    for (const char* baud : kTracerBaudRates)
         cbBaudRate->addItem(QString::fromLatin1(baud));
     cbBaudRate->setCurrentIndex(-1);
 }
@@ -273,7 +267,7 @@ void TformParametrosBase::FormShow() {
 
 void TformParametrosBase::btnCancelarClick() {
     const int modelo = m_parametros.modeloTracer;
-    cbTracer->setCurrentIndex(modelo >= 0 && modelo < kModelos ? modelo : -1);
+    cbTracer->setCurrentIndex(tracerModel(modelo) != nullptr ? modelo : -1);
     editPortaTCP->setText(m_parametros.portaTcp == 0 ? QString()
                                                      : QString::number(m_parametros.portaTcp));
     // The port may have gone away since the show; the items stay as listed then.
@@ -286,8 +280,7 @@ void TformParametrosBase::btnCancelarClick() {
         listada ? cbPortaSerial->findText(QString::fromUtf8(m_parametros.portaSerial.c_str()),
                                           Qt::MatchExactly | Qt::MatchCaseSensitive)
                 : -1);
-    const int baud = FindInList(m_parametros.baudRate.c_str(), kTextosBaudRate, kBaudRates);
-    cbBaudRate->setCurrentIndex(baud >= 0 && baud < kBaudRates ? baud : -1);
+    cbBaudRate->setCurrentIndex(tracerBaudRateIndex(m_parametros.baudRate.c_str()));
     if (editCaminho != nullptr)
         editCaminho->setText(QString::fromStdString(m_parametros.caminhoLeitura));
     if (checkMsgSucesso != nullptr)
@@ -300,8 +293,8 @@ void TformParametrosBase::cbTracerChange() {
     const bool serial = modeloSerial(modelo);
     cbPortaSerial->setEnabled(serial);
     cbBaudRate->setEnabled(serial);
-    editPortaTCP->setEnabled(modelo == kModeloRede);
-    lblPortaTCP->setEnabled(modelo == kModeloRede); // the edit's label goes with it
+    editPortaTCP->setEnabled(modeloRede(modelo));
+    lblPortaTCP->setEnabled(modeloRede(modelo)); // the edit's label goes with it
 }
 
 bool TformParametrosBase::confirmarSerial() {
@@ -343,7 +336,7 @@ void TformParametrosBase::btnConfirmarClick() {
     m_parametros.modeloTracer = modelo;
     if (modeloSerial(modelo) && !confirmarSerial())
         return;
-    if (modelo == kModeloRede && !confirmarTcp())
+    if (modeloRede(modelo) && !confirmarTcp())
         return;
     if (editCaminho != nullptr)
         m_parametros.caminhoLeitura = editCaminho->text().toStdString();

@@ -59,7 +59,8 @@ private:
             QTest::qFail(qPrintable(m_mensagens.join(QLatin1Char('|'))), __FILE__, __LINE__);
             return false;
         }
-        if (modelo == 0 || modelo == 4 || modelo == 5)
+        if (const TracerChannel canal = kTracerModels[static_cast<std::size_t>(modelo)].channel;
+            canal == TracerChannel::ReadOnClick || canal == TracerChannel::TimerOnClick)
             QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
         return !QTest::currentTestFailed();
     }

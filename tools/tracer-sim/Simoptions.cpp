@@ -78,12 +78,13 @@ template <std::size_t N> std::string joined(const char* const (&names)[N]) {
 // One option with its value; false with the reason when it is wrong.
 bool takeOption(const std::string& name, const char* value, Options& options, std::string& error) {
     int number = 0;
-    if (name == "--model" && wholeNumber(value, 0, 6, number)) {
+    if (name == "--model" &&
+        wholeNumber(value, 0, static_cast<int>(kTracerModels.size()) - 1, number)) {
         options.model = number;
     } else if (name == "--link" && value[0] != '\0') {
         options.link = value;
-    } else if (name == "--baud" && wholeNumber(value, 9600, 38400, number) &&
-               (number == 9600 || number == 19200 || number == 38400)) {
+    } else if (name == "--baud" && tracerBaudRateIndex(value) >= 0 &&
+               wholeNumber(value, 0, 38400, number)) {
         options.baud = number;
     } else if (name == "--labels" && value[0] != '\0') {
         options.labels = value;
@@ -191,26 +192,27 @@ bool settle(Options& options, const std::vector<std::string>& given, std::string
         error = "--job may not hold CR, LF, FS, GS or RS";
         return false;
     }
-    if (options.model == kNetworkModel)
+    const TracerProtocol protocol = protocolOf(options);
+    if (protocol == TracerProtocol::Network)
         return settleNetwork(options, given, error);
     if (const std::string name = stranger(given, kNetworkOnly); !name.empty()) {
         error = name + " is for model 1 only";
         return false;
     }
-    const bool dcs = isDcsModel(options.model);
+    const bool dcs = protocol == TracerProtocol::Dcs;
     if (!dcs && !options.dialect.empty()) {
         error = "--dialect is for the DCS models 2, 3, 4 and 6 only";
         return false;
     }
-    if (options.dialect.empty())
-        options.dialect = options.model == 3 ? "1234" : (options.model == 6 ? "1" : "trc");
-    const bool known = dcs                  ? listed(kDcsFaults, options.fault)
-                       : options.model == 0 ? listed(kLt980Faults, options.fault)
-                                            : listed(kTakuboFaults, options.fault);
+    if (options.dialect.empty() && dcs)
+        options.dialect = kTracerModels[static_cast<std::size_t>(options.model)].dcsRequest;
+    const bool lt980 = protocol == TracerProtocol::Lt980;
+    const bool known = dcs     ? listed(kDcsFaults, options.fault)
+                       : lt980 ? listed(kLt980Faults, options.fault)
+                               : listed(kTakuboFaults, options.fault);
     if (!known) {
         error = "model " + decimal(options.model) + " knows the faults " +
-                (dcs ? joined(kDcsFaults)
-                     : (options.model == 0 ? joined(kLt980Faults) : joined(kTakuboFaults)));
+                (dcs ? joined(kDcsFaults) : (lt980 ? joined(kLt980Faults) : joined(kTakuboFaults)));
         return false;
     }
     if (!options.noLink && options.link.empty())
@@ -222,8 +224,8 @@ bool settle(Options& options, const std::vector<std::string>& given, std::string
 
 } // namespace
 
-bool isDcsModel(int model) {
-    return model == 2 || model == 3 || model == 4 || model == 6;
+TracerProtocol protocolOf(const Options& options) {
+    return kTracerModels[static_cast<std::size_t>(options.model)].protocol;
 }
 
 Parsed parseOptions(int argc, char** argv, Options& options, std::string& error) {
@@ -260,11 +262,22 @@ Parsed parseOptions(int argc, char** argv, Options& options, std::string& error)
     return settle(options, given, error) ? Parsed::Run : Parsed::Wrong;
 }
 
-const char* usageText() {
+std::string usageText() {
+    std::string models;
+    for (std::size_t i = 0; i < kTracerModels.size(); ++i) {
+        const TracerModel& tracer = kTracerModels[i];
+        models += "  " + decimal(static_cast<int64_t>(i)) + "  " + tracer.tracerName +
+                  (tracer.protocol == TracerProtocol::Network
+                       ? ", connecting to the program's TCP server"
+                       : (tracer.protocol == TracerProtocol::Dcs
+                              ? std::string(", DCS dialect ") + tracer.dcsRequest
+                              : std::string())) +
+                  "\n";
+    }
     return "usage: krvw-tracer-sim --model N [options]\n"
-           "Plays a tracer: model 0 NIDEK LT980, 2 Huvitz, 3 TopCom, 4 Essilor,\n"
-           "5 Takubomatic FD-80, 6 NIDEK LT1000/LT1200 (serial) on a pseudo-terminal;\n"
-           "model 1 NIDEK LT1000/LT1200/ICE connecting to the program's TCP server.\n"
+           "Plays a tracer, serial ones on a pseudo-terminal:\n" +
+           models +
+           "Options:\n"
            "  --link PATH        the link to the port to make (default /dev/ttyKRVWSIM<N>)\n"
            "  --no-link          make no link; the port is the pseudo-terminal itself\n"
            "  --baud B           9600 (default), 19200 or 38400: the line's pace\n"
@@ -274,7 +287,7 @@ const char* usageText() {
            "                     identification; default the file's, else 00815)\n"
            "  --count K          readings to serve before ending (default 1)\n"
            "  --interval-ms MS   pause between DCS readings (default 1000)\n"
-           "  --dialect D        DCS only: trc (models 2, 4), 1234 (model 3), 1 (model 6)\n"
+           "  --dialect D        DCS only: trc, 1234 or 1 (default: the model's own)\n"
            "  --fault F          misbehave: DCS silent, garbage, half, nak, no-ack, flood, stop;\n"
            "                     LT980 silent, nak-block3, wrong-header, wrong-length,\n"
            "                     stop-half, unplug; Takubomatic silent, wrong-answer,\n"

@@ -1,6 +1,8 @@
 // The simulator's command line.
 #pragma once
 
+#include "Tracermodels.h"
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -36,16 +38,16 @@ struct Options {
     bool hangUp = false;             // close at once after the last Accept or a fault's message
 };
 
-// Models 2, 3, 4 and 6 speak the VCA DCS label protocol.
-bool isDcsModel(int model);
-// Model 1 connects to the program's TCP server; all others play a serial line.
-constexpr int kNetworkModel = 1;
+// What the model played speaks (the number has been checked by parseOptions).
+// The networked model connects to the program's TCP server; all others play a
+// serial line.
+TracerProtocol protocolOf(const Options& options);
 
 enum class Parsed { Run, Help, Wrong };
 
 // Reads the command line into `options`, with the defaults that depend on the
 // model filled in. Wrong with the reason in `error`.
 Parsed parseOptions(int argc, char** argv, Options& options, std::string& error);
-const char* usageText();
+std::string usageText();
 
 } // namespace sim

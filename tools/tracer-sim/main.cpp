@@ -21,25 +21,6 @@ constexpr int kUsageError = 2;
 constexpr int kBuiltinPoints = 1000;
 constexpr int kTakuboPoints = 400;
 
-const char* tracerName(int model) {
-    switch (model) {
-    case 0:
-        return "NIDEK LT980";
-    case kNetworkModel:
-        return "NIDEK LT1000/LT1200/ICE (network)";
-    case 2:
-        return "Huvitz";
-    case 3:
-        return "TopCom";
-    case 4:
-        return "Essilor";
-    case 5:
-        return "Takubomatic FD-80";
-    default:
-        return "NIDEK LT1000/LT1200 (serial)";
-    }
-}
-
 // The binary encodings of the frame a tracer sends.
 struct Encoded {
     Lt980Payloads lt980;
@@ -64,20 +45,23 @@ bool jobTextsFit(const Options& options, const Frame& frame, std::string& error)
 // The frame and, for the binary tracers, its encoding; false when it cannot be sent.
 bool prepareFrame(const Options& options, Frame& frame, Encoded& encoded, std::string& error) {
     if (options.labels.empty())
-        builtinFrame(options.model == 5 ? kTakuboPoints : kBuiltinPoints, frame);
+        builtinFrame(protocolOf(options) == TracerProtocol::Takubomatic ? kTakuboPoints
+                                                                        : kBuiltinPoints,
+                     frame);
     else if (!loadLabelFile(options.labels, frame, error))
         return false;
-    if (isDcsModel(options.model))
+    if (protocolOf(options) == TracerProtocol::Dcs)
         return true;
     if (!frame.measureProblems.empty()) {
         error = "a measure cannot be read: " + frame.measureProblems.front();
         return false;
     }
-    if (options.model == kNetworkModel)
+    if (protocolOf(options) == TracerProtocol::Network)
         return jobTextsFit(options, frame, error) &&
                buildNetJob(frame, options.drill, encoded.job, error);
-    return options.model == 0 ? buildLt980Payloads(frame, encoded.lt980, error)
-                              : buildTakuboBlock(frame, encoded.block, error);
+    return protocolOf(options) == TracerProtocol::Lt980
+               ? buildLt980Payloads(frame, encoded.lt980, error)
+               : buildTakuboBlock(frame, encoded.block, error);
 }
 
 // The line lives only while it serves: it closes and its link goes before the
@@ -92,17 +76,24 @@ Outcome serve(const Options& options, const Frame& frame, const Encoded& encoded
     if (!options.link.empty() && !line.makeLink(options.link, why))
         complain("no link: " + why + "; the port is " + line.slavePath());
     sayAlways("PORT " + line.portPath());
-    say("PLAYING model " + decimal(options.model) + " (" + tracerName(options.model) + ")" +
-        (isDcsModel(options.model) ? ", dialect " + options.dialect : std::string()) + ", " +
-        (options.labels.empty() ? std::string("built-in frame") : options.labels) + ", " +
+    const TracerModel& tracer = kTracerModels[static_cast<std::size_t>(options.model)];
+    say("PLAYING model " + decimal(options.model) + " (" + tracer.tracerName + ")" +
+        (tracer.protocol == TracerProtocol::Dcs ? ", dialect " + options.dialect : std::string()) +
+        ", " + (options.labels.empty() ? std::string("built-in frame") : options.labels) + ", " +
         decimal(frame.pointCount()) + " points, " +
         (options.paced ? decimal(options.baud) + " baud" : std::string("unpaced")) +
         (options.fault == "none" ? std::string() : ", fault " + options.fault));
-    if (options.model == 0)
+    switch (tracer.protocol) {
+    case TracerProtocol::Lt980:
         return runLt980(line, options, encoded.lt980);
-    if (options.model == 5)
+    case TracerProtocol::Takubomatic:
         return runTakubo(line, options, encoded.block);
-    return runDcs(line, options, frame);
+    case TracerProtocol::Dcs:
+        return runDcs(line, options, frame);
+    case TracerProtocol::Network:
+        break;
+    }
+    return failed("model " + decimal(options.model) + " plays no serial line");
 }
 
 } // namespace
@@ -112,11 +103,11 @@ int main(int argc, char** argv) {
     std::string error;
     switch (parseOptions(argc, argv, options, error)) {
     case Parsed::Help:
-        std::fputs(usageText(), stdout);
+        std::fputs(usageText().c_str(), stdout);
         return 0;
     case Parsed::Wrong:
         complain("krvw-tracer-sim: " + error);
-        std::fputs(usageText(), stderr);
+        std::fputs(usageText().c_str(), stderr);
         return kUsageError;
     case Parsed::Run:
         break;
@@ -129,8 +120,9 @@ int main(int argc, char** argv) {
         return kUsageError;
     }
     installSignalCleanup();
-    const Outcome outcome = options.model == kNetworkModel ? runNetwork(options, frame, encoded.job)
-                                                           : serve(options, frame, encoded);
+    const Outcome outcome = protocolOf(options) == TracerProtocol::Network
+                                ? runNetwork(options, frame, encoded.job)
+                                : serve(options, frame, encoded);
     sayAlways(std::string("RESULT ") + (outcome.ok ? "OK " : "FAIL ") + outcome.text);
     return outcome.ok ? 0 : 1;
 }
