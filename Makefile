@@ -5,6 +5,9 @@ BUILD_BENCH ?= build-bench
 BUILD_FUZZ  ?= build-fuzz
 FUZZ_SECONDS ?= 300
 CMAKE_FLAGS ?=
+# Warnings are errors in the developers' builds and in CI; a plain cmake build
+# (another compiler, a newer one) only reports them.
+WERROR      ?= ON
 JOBS        ?= $(shell nproc)
 PREFIX      ?= /opt/krvw
 DESTDIR     ?=
@@ -40,7 +43,7 @@ deps:
 	fi
 
 $(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -G Ninja -DKRVW_WERROR=$(WERROR) $(CMAKE_FLAGS)
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -52,13 +55,15 @@ test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 test-sanitize: deps
-	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKRVW_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKRVW_SANITIZE=ON \
+	    -DKRVW_WERROR=$(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	    ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS)
 
 bench: deps
-	cmake -S . -B $(BUILD_BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKRVW_TESTS=OFF -DKRVW_BENCH=ON
+	cmake -S . -B $(BUILD_BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKRVW_TESTS=OFF -DKRVW_BENCH=ON \
+	    -DKRVW_WERROR=$(WERROR)
 	cmake --build $(BUILD_BENCH) -j $(JOBS)
 	./$(BUILD_BENCH)/bin/krvw-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	bench/startup.sh $(BUILD_BENCH)/bin/krvw
@@ -69,7 +74,7 @@ bench: deps
 # Every fuzz target for FUZZ_SECONDS on a copy of its seed corpus; a crash, a
 # leak or a timeout fails the run. Figures in $(BUILD_FUZZ)/fuzz-report.txt.
 fuzz: deps
-	cmake -S . -B $(BUILD_FUZZ) -G Ninja -DKRVW_FUZZ=ON -DKRVW_TESTS=OFF -DCMAKE_CXX_COMPILER=clang++
+	cmake -S . -B $(BUILD_FUZZ) -G Ninja -DKRVW_FUZZ=ON -DKRVW_TESTS=OFF -DKRVW_WERROR=$(WERROR) -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target krvw-fuzzers
 	tests/fuzz/run-fuzzers.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
 
