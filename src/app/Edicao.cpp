@@ -2,19 +2,9 @@
 
 #include "Readingfile.h"
 
-#include <QClipboard>
 #include <QDir>
-#include <QGuiApplication>
-
-bool edicaoWeb = false;
-bool edicaoErp = false;
 
 const char* const kTituloAplicacao = "KRVW - Leitor de Tracer do GIRA WEB";
-
-void DefinirEdicao() {
-    edicaoErp = false;
-    edicaoWeb = true;
-}
 
 QString TituloJanela() {
     return QStringLiteral("Leitor de Tracer do GIRA WEB - Veltra Informática");
@@ -27,8 +17,4 @@ std::string DiretorioLeitura(const std::string& caminhoLeitura) {
     if (caminhoLeitura.empty())
         return readingDirectoryWithSeparator(QDir::homePath().toStdString());
     return readingDirectoryWithSeparator(caminhoLeitura);
-}
-
-void CopiarCaminho(const QString& caminho) {
-    QGuiApplication::clipboard()->setText(caminho);
 }

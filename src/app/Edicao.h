@@ -4,17 +4,10 @@
 #include <QString>
 #include <string>
 
-extern bool edicaoWeb;
-extern bool edicaoErp;
-
 extern const char* const kTituloAplicacao; // the application's title
 
-// The WEB edition: edicaoWeb true, edicaoErp false.
-void DefinirEdicao();
 // The main window's caption.
 QString TituloJanela();
 // The configured reading folder with exactly one trailing '/'; the user's
 // home folder when none is configured.
 std::string DiretorioLeitura(const std::string& caminhoLeitura);
-// Puts the text on the system clipboard.
-void CopiarCaminho(const QString& caminho);

@@ -160,6 +160,7 @@ void TformPrincipal::criarControles() {
     ImageFrame->setObjectName(QStringLiteral("ImageFrame"));
     ImageFrame->setGeometry(10, 56, 512, 256);
     btnLeituraSerial = criarBotao(client, "btnLeituraSerial", QStringLiteral("Leitura"), 452, 21);
+    // "Calibrar" is shown for the tracers that calibrate, and has no action.
     btnCalibrar = criarBotao(client, "btnCalibrar", QStringLiteral("Calibrar"), 293, 21);
     Bevel1 = new QFrame(client);
     Bevel1->setObjectName(QStringLiteral("Bevel1"));
@@ -232,7 +233,6 @@ void TformPrincipal::showEvent(QShowEvent* event) {
 }
 
 void TformPrincipal::FormShow() {
-    DefinirEdicao();
     clearTraceData(*m_registro);
     InicializarTabelaDeConexoes();
     setWindowTitle(TituloJanela());

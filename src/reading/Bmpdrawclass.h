@@ -48,5 +48,4 @@ private:
     unsigned char* m_fileBytes = nullptr;
     int32_t m_fileBytesSize = 0;
     int m_background = 0xFFFFFF;
-    [[maybe_unused]] int m_foreground = 0x000000;
 };
