@@ -11,6 +11,8 @@
 #include "Principal.h"
 #include "Sobrekrvw.h"
 
+#include "Layout.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -28,33 +30,6 @@
 #include <memory>
 
 namespace {
-
-struct Placement {
-    const char* name;
-    int x, y, width, height; // width/height -1: not fixed by the layout
-};
-
-// clang-format off
-const Placement kPrincipal[] = {
-    {"ImageFrame", 10, 56, 512, 256},   {"btnLeituraSerial", 452, 21, 75, 25},
-    {"btnCalibrar", 293, 21, 75, 25},   {"Bevel1", 6, 52, 521, 264},
-    {"lblImagemDoAro", 10, 37, -1, -1}, {"lblRotuloPorta", 448, 4, -1, -1},
-    {"lblPorta", 490, 4, -1, -1},       {"Bevel2", -3, -11, 535, 13},
-    {"lblTracer", 8, 4, -1, -1},        {"btnParar", 372, 21, 75, 25},
-};
-const Placement kParametros[] = {
-    {"lblTracer", 8, 43, -1, -1},         {"cbTracer", 83, 39, 174, -1},
-    {"btnConfirmar", 238, 4, 23, 22},     {"btnCancelar", 210, 4, 23, 22},
-    {"GroupBox1", 8, 72, 249, 109},       {"editPortaTCP", 72, 25, 169, -1},
-    {"lblPorta", 34, 56, -1, -1},         {"cbPortaSerial", 72, 52, 169, -1},
-    {"lblBaudRate", 6, 82, -1, -1},       {"cbBaudRate", 72, 78, 169, -1},
-    {"editCaminho", 63, 191, 194, -1},    {"checkMsgSucesso", 25, 222, -1, 16},
-};
-const Placement kSobre[] = {
-    {"Bevel1", 4, 4, 108, 66}, {"Image1", 8, 8, 100, 58}, {"Label1", 119, 11, -1, -1},
-    {"Label3", 176, 28, -1, -1}, {"Label2", 155, 50, -1, -1},
-};
-// clang-format on
 
 int g_faults = 0;
 
@@ -201,15 +176,15 @@ int main(int argc, char** argv) {
         if (argc > 2)
             showFrame(principal, argv[2]);
         check(QStringLiteral("main window"), principal.centralWidget(), QSize(531, 322),
-              kPrincipal);
+              kLayoutPrincipal);
         save(&principal, out + QStringLiteral("/principal.png"));
         parametros.show();
-        check(QStringLiteral("parameters"), &parametros, QSize(265, 245), kParametros);
+        check(QStringLiteral("parameters"), &parametros, QSize(265, 245), kLayoutParametrosKRVW);
         checkCaptions(QStringLiteral("parameters"), &parametros);
         save(&parametros, out + QStringLiteral("/parametros.png"));
         parametros.hide();
         sobre.show();
-        check(QStringLiteral("about"), &sobre, QSize(311, 74), kSobre);
+        check(QStringLiteral("about"), &sobre, QSize(311, 74), kLayoutSobreKRVW);
         save(&sobre, out + QStringLiteral("/sobre.png"));
         QApplication::exit(g_faults == 0 ? 0 : 1);
     });

@@ -1,6 +1,7 @@
 // The parameters dialogs (both editions) and the about dialogs: what they show
 // from the configuration file, each check of "Confirmar" with its message, what
 // they write, and their layout.
+#include "Layout.h"
 #include "Parametroskrve.h"
 #include "Parametroskrvw.h"
 #include "Sobrekrve.h"
@@ -90,11 +91,6 @@ QStringList ordemTab(QWidget& dialogo) {
     return nomes;
 }
 
-struct Lugar {
-    const char* nome;
-    int x, y, largura, altura; // -1: the widget's own size
-};
-
 } // namespace
 
 class TestDialogos : public QObject {
@@ -111,7 +107,12 @@ private:
         dialogo.setCaminhoIni(ini());
         dialogo.show(); // the show reads the file before returning
     }
-    static void verificarLugares(QWidget& raiz, const Lugar* lugares, int n);
+    template <std::size_t N>
+    static void verificarLugares(QWidget& raiz, const Placement (&lugares)[N]) {
+        for (const Placement& l : lugares)
+            verificarLugar(raiz, l);
+    }
+    static void verificarLugar(QWidget& raiz, const Placement& l);
     static void verificarSobre(QDialog& dialogo, QSize cliente, const QString& titulo,
                                QPoint versao, QPoint empresa);
 
@@ -497,16 +498,13 @@ void TestDialogos::edicaoErp() {
     QCOMPARE(lido(), arquivoErp(1, 2000, kPortaAusente, "38400"));
 }
 
-void TestDialogos::verificarLugares(QWidget& raiz, const Lugar* lugares, int n) {
-    for (int i = 0; i < n; ++i) {
-        const Lugar& l = lugares[i];
-        auto* w = raiz.findChild<QWidget*>(QString::fromLatin1(l.nome));
-        QVERIFY2(w != nullptr, l.nome);
-        const QRect g = w->geometry();
-        QVERIFY2(g.topLeft() == QPoint(l.x, l.y), l.nome);
-        QVERIFY2(l.largura < 0 || g.width() == l.largura, l.nome);
-        QVERIFY2(l.altura < 0 || g.height() == l.altura, l.nome);
-    }
+void TestDialogos::verificarLugar(QWidget& raiz, const Placement& l) {
+    auto* w = raiz.findChild<QWidget*>(QString::fromLatin1(l.name));
+    QVERIFY2(w != nullptr, l.name);
+    const QRect g = w->geometry();
+    QVERIFY2(g.topLeft() == QPoint(l.x, l.y), l.name);
+    QVERIFY2(l.width < 0 || g.width() == l.width, l.name);
+    QVERIFY2(l.height < 0 || g.height() == l.height, l.name);
 }
 
 void TestDialogos::geometriaKRVW() {
@@ -520,15 +518,7 @@ void TestDialogos::geometriaKRVW() {
     QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
     QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
     QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
-    const Lugar lugares[] = {
-        {"lblTracer", 8, 43, -1, -1},      {"cbTracer", 83, 39, 174, 21},
-        {"btnConfirmar", 238, 4, 23, 22},  {"btnCancelar", 210, 4, 23, 22},
-        {"GroupBox1", 8, 72, 249, 109},    {"editPortaTCP", 72, 25, 169, 21},
-        {"lblPorta", 34, 56, -1, -1},      {"cbPortaSerial", 72, 52, 169, 21},
-        {"lblBaudRate", 6, 82, -1, -1},    {"cbBaudRate", 72, 78, 169, 21},
-        {"editCaminho", 63, 191, 194, 21}, {"checkMsgSucesso", 25, 222, -1, 16},
-    };
-    verificarLugares(dialogo, lugares, static_cast<int>(std::size(lugares)));
+    verificarLugares(dialogo, kLayoutParametrosKRVW);
     // At least as wide as designed, and never so narrow that its text is cut.
     auto* check = dialogo.findChild<QCheckBox*>(QStringLiteral("checkMsgSucesso"));
     QVERIFY(check->width() >= 213);
@@ -555,14 +545,7 @@ void TestDialogos::geometriaKRVE() {
     exibir(dialogo);
     QCOMPARE(dialogo.size(), QSize(269, 188));
     QCOMPARE(dialogo.minimumSize(), dialogo.maximumSize());
-    const Lugar lugares[] = {
-        {"lblTracer", 8, 43, -1, -1},     {"cbTracer", 83, 39, 178, 21},
-        {"btnConfirmar", 243, 4, 23, 22}, {"btnCancelar", 215, 4, 23, 22},
-        {"GroupBox1", 8, 72, 253, 109},   {"editPortaTCP", 72, 25, 173, 21},
-        {"lblPorta", 33, 56, -1, -1},     {"cbPortaSerial", 72, 52, 173, 21},
-        {"lblBaudRate", 6, 82, -1, -1},   {"cbBaudRate", 72, 78, 173, 21},
-    };
-    verificarLugares(dialogo, lugares, static_cast<int>(std::size(lugares)));
+    verificarLugares(dialogo, kLayoutParametrosKRVE);
 }
 
 void TestDialogos::fontesDicasEOrdemTab() {
@@ -609,14 +592,14 @@ void TestDialogos::verificarSobre(QDialog& dialogo, QSize cliente, const QString
     QCOMPARE(dialogo.minimumSize(), dialogo.maximumSize());
     QVERIFY(dialogo.windowFlags().testFlag(Qt::WindowCloseButtonHint));
     QVERIFY(!dialogo.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
-    const Lugar lugares[] = {
+    const Placement lugares[] = {
         {"Bevel1", 4, 4, 108, 66},
         {"Image1", 8, 8, 100, 58},
         {"Label1", 119, 11, -1, -1},
         {"Label3", versao.x(), versao.y(), -1, -1},
         {"Label2", empresa.x(), empresa.y(), -1, -1},
     };
-    verificarLugares(dialogo, lugares, static_cast<int>(std::size(lugares)));
+    verificarLugares(dialogo, lugares);
     const QStringList textos = {titulo, QStringLiteral("Versão 1.6"),
                                 QStringLiteral("Veltra Informática")};
     const char* const nomes[] = {"Label1", "Label3", "Label2"};
