@@ -35,18 +35,6 @@ DcsReceiveBuffer g_receive{g_receiveBytes};
 // One record's text between FS and GS; a record is at most `fill` bytes long.
 char g_recordText[kDcsBufferSize + 1];
 
-// The labels of one record that decide the reply.
-struct DcsLabels {
-    char req[kDcsValueSize];
-    char ans[kDcsValueSize];
-    char job[kDcsValueSize];
-    char model[kDcsValueSize];
-    char traceOffers[kDcsMaxOffers][kDcsOfferSize];
-    int traceOfferCount;
-    char zOffers[kDcsMaxOffers][kDcsOfferSize];
-    int zOfferCount;
-};
-
 // Copies `source` into `destination` of `size` characters, cutting what does not fit.
 void copyCut(char* destination, int size, const char* source) {
     const size_t length = strnlen(source, static_cast<size_t>(size - 1));
@@ -65,15 +53,6 @@ int allOffers(const LineField& lines, const char* label, char offers[][kDcsOffer
     for (int k = 0; k < found; ++k)
         copyCut(offers[k], kDcsOfferSize, lines.value(indexes[k]));
     return found;
-}
-
-void readLabels(const LineField& lines, DcsLabels& labels) {
-    firstValue(lines, "REQ", labels.req);
-    firstValue(lines, "ANS", labels.ans);
-    firstValue(lines, "JOB", labels.job);
-    firstValue(lines, "MODEL", labels.model);
-    labels.traceOfferCount = allOffers(lines, "TRCFMT", labels.traceOffers);
-    labels.zOfferCount = allOffers(lines, "ZFMT", labels.zOffers);
 }
 
 bool is(const char* value, const char* text) {
@@ -97,87 +76,61 @@ int limitedCount(int count) {
     return std::clamp(count, 0, kDcsMaxOffers);
 }
 
-// The label lines of one reply, each ended by CR LF, then RS. Never longer than
-// its buffer: the longest reply (five lines of at most 99 characters) is far shorter.
-class ReplyText {
-public:
-    void line(const char* label, const char* value = "") {
-        append(label);
-        append(value);
-        append("\r\n");
-    }
-    const char* finish() {
-        const char end[] = {static_cast<char>(kDcsRs), '\0'};
-        append(end);
-        return m_text;
-    }
-
-private:
-    void append(const char* text) {
-        const size_t room = sizeof m_text - 1 - m_length;
-        const size_t n = std::min(std::strlen(text), room);
-        std::memcpy(m_text + m_length, text, n);
-        m_length += n;
-        m_text[m_length] = '\0';
-    }
-    char m_text[kDcsMessageSize] = {};
-    size_t m_length = 0;
-};
-
-void replyStatus(CommPort& port, const char* answer, const char* status, const char* job) {
-    ReplyText reply;
-    reply.line("ANS=", answer);
-    reply.line("STATUS=", status);
-    if (job[0] != '\0')
-        reply.line("JOB=", job);
-    SendDcsRecord(port, reply.finish());
+// One label line of a reply, ended by CR LF.
+void line(std::string& reply, const char* label, const char* value = "") {
+    reply += label;
+    reply += value;
+    reply += "\r\n";
 }
 
-void negotiateFormats(CommPort& port, const DcsLabels& labels) {
+std::string statusLines(const char* answer, const char* status, const char* job) {
+    std::string reply;
+    line(reply, "ANS=", answer);
+    line(reply, "STATUS=", status);
+    if (job[0] != '\0')
+        line(reply, "JOB=", job);
+    return reply;
+}
+
+std::string negotiationLines(const DcsLabels& labels) {
     const char* word = is(labels.ans, "INI") ? "INI" : labels.req;
-    if (labels.traceOfferCount == 0) {
-        replyStatus(port, word, "18", "");
-        return;
-    }
+    if (labels.traceOfferCount == 0)
+        return statusLines(word, "18", "");
     std::string traceFormat;
     std::string zFormat;
     if (ChooseTraceFormat(labels.traceOffers, labels.traceOfferCount, labels.zOffers,
-                          labels.zOfferCount, traceFormat, zFormat) != 0) {
-        replyStatus(port, word, "17", "");
-        return;
-    }
-    ReplyText reply;
-    reply.line("ANS=", word);
-    reply.line("STATUS=0");
-    reply.line("DEF=;1234");
-    reply.line("TRCFMT=", traceFormat.c_str());
+                          labels.zOfferCount, traceFormat, zFormat) != 0)
+        return statusLines(word, "17", "");
+    std::string reply;
+    line(reply, "ANS=", word);
+    line(reply, "STATUS=0");
+    line(reply, "DEF=;1234");
+    line(reply, "TRCFMT=", traceFormat.c_str());
     if (labels.zOfferCount > 0)
-        reply.line("ZFMT=", zFormat.c_str());
-    SendDcsRecord(port, reply.finish());
+        line(reply, "ZFMT=", zFormat.c_str());
+    return reply;
 }
 
-// The replies that need no tracing; false when none of them applies.
-bool answerRequest(CommPort& port, const DcsLabels& labels) {
-    if (is(labels.req, "INI")) {
-        replyStatus(port, "INI", "0", "");
-    } else if (is(labels.req, "1") && labels.traceOfferCount == 1 && labels.zOfferCount == 1) {
-        ReplyText reply;
-        reply.line("ANS=1");
-        reply.line("JOB=", labels.job); // also when empty
-        reply.line("STATUS=0");
-        reply.line("TRCFMT=1;1000;E;B");
-        reply.line("ZFMT=1;1000;E;B");
-        SendDcsRecord(port, reply.finish());
-    } else if (is(labels.req, "1234") || is(labels.req, "1212")) {
-        replyStatus(port, labels.req, "0", labels.job);
-    } else if (is(labels.req, "DNL")) {
-        replyStatus(port, "DNL", "5", "");
-    } else if (is(labels.ans, "INI") || is(labels.req, "TRC")) {
-        negotiateFormats(port, labels);
-    } else {
-        return false;
+// The lines of the replies that need no tracing; empty when none of them applies.
+std::string requestLines(const DcsLabels& labels) {
+    if (is(labels.req, "INI"))
+        return statusLines("INI", "0", "");
+    if (is(labels.req, "1") && labels.traceOfferCount == 1 && labels.zOfferCount == 1) {
+        std::string reply;
+        line(reply, "ANS=1");
+        line(reply, "JOB=", labels.job); // also when empty
+        line(reply, "STATUS=0");
+        line(reply, "TRCFMT=1;1000;E;B");
+        line(reply, "ZFMT=1;1000;E;B");
+        return reply;
     }
-    return true;
+    if (is(labels.req, "1234") || is(labels.req, "1212"))
+        return statusLines(labels.req, "0", labels.job);
+    if (is(labels.req, "DNL"))
+        return statusLines("DNL", "5", "");
+    if (is(labels.ans, "INI") || is(labels.req, "TRC"))
+        return negotiationLines(labels);
+    return {};
 }
 
 bool carriesTracing(const DcsLabels& labels) {
@@ -240,21 +193,46 @@ void PollDcs(CommPort& port, struct_tracedata& record, DcsContext& context) {
     HandleDcsRecord(port, record, g_recordText, context);
 }
 
+void ReadDcsLabels(const char* text, DcsLabels& labels) {
+    auto lines = std::make_unique<LineField>();
+    lines->load(text, static_cast<int>(std::min<size_t>(std::strlen(text), INT_MAX)));
+    firstValue(*lines, "REQ", labels.req);
+    firstValue(*lines, "ANS", labels.ans);
+    firstValue(*lines, "JOB", labels.job);
+    firstValue(*lines, "MODEL", labels.model);
+    labels.traceOfferCount = allOffers(*lines, "TRCFMT", labels.traceOffers);
+    labels.zOfferCount = allOffers(*lines, "ZFMT", labels.zOffers);
+}
+
+DcsReply DecideDcsReply(const DcsLabels& labels) {
+    DcsReply reply;
+    // The request rules come first: a record one of them answers is never saved,
+    // whatever its ANS.
+    reply.text = requestLines(labels);
+    if (reply.text.empty() && carriesTracing(labels)) {
+        reply.text = statusLines(labels.ans, "0", labels.job);
+        reply.carriesTracing = true;
+    }
+    if (!reply.text.empty())
+        reply.text += static_cast<char>(kDcsRs);
+    return reply;
+}
+
 void HandleDcsRecord(CommPort& port, struct_tracedata& record, const char* text,
                      DcsContext& context) {
     auto labels = std::make_unique<DcsLabels>();
-    {
-        auto lines = std::make_unique<LineField>();
-        lines->load(text, static_cast<int>(std::min<size_t>(std::strlen(text), INT_MAX)));
-        readLabels(*lines, *labels);
-    }
+    ReadDcsLabels(text, *labels);
     if (labels->model[0] != '\0' && context.reading != nullptr)
         context.reading->model.assign(labels->model, strnlen(labels->model, kReadingLabelTextMax));
-    if (answerRequest(port, *labels) || !carriesTracing(*labels))
+    const DcsReply reply = DecideDcsReply(*labels);
+    if (reply.text.empty())
         return;
-    parseTraceLabels(record, text);
-    replyStatus(port, labels->ans, "0", labels->job);
-    if (context.reading != nullptr && context.ui != nullptr)
+    if (reply.carriesTracing)
+        parseTraceLabels(record, text);
+    // The reply goes out before the save flow; a tracing the tracer never
+    // acknowledged is saved all the same.
+    SendDcsRecord(port, reply.text.c_str());
+    if (reply.carriesTracing && context.reading != nullptr && context.ui != nullptr)
         saveReading(record, context.readingDirectory, *context.reading, *context.ui);
 }
 

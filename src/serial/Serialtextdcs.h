@@ -36,6 +36,33 @@ struct DcsContext {
     UserInterface* ui;            // passed to saveReading
 };
 
+// The labels of one record that decide the reply: the first REQ, ANS, JOB and
+// MODEL values and the first fifty TRCFMT and ZFMT offers, each cut to its
+// array. Some 5 KB: better on the heap.
+struct DcsLabels {
+    char req[kDcsValueSize];
+    char ans[kDcsValueSize];
+    char job[kDcsValueSize];
+    char model[kDcsValueSize];
+    char traceOffers[kDcsMaxOffers][kDcsOfferSize];
+    int traceOfferCount;
+    char zOffers[kDcsMaxOffers][kDcsOfferSize];
+    int zOfferCount;
+};
+
+// What a record brings back. Apart from the port, so that every rule can be
+// checked without a tracer on the line.
+struct DcsReply {
+    std::string text;            // label lines with CR LF, then RS, before framing; empty: no reply
+    bool carriesTracing = false; // parse the record and run the save flow after the reply
+};
+
+// Reads the labels of one record (its text between FS and GS, NUL-terminated).
+void ReadDcsLabels(const char* text, DcsLabels& labels);
+
+// The reply to a record with these labels, and whether it carries a tracing.
+[[nodiscard]] DcsReply DecideDcsReply(const DcsLabels& labels);
+
 // Empties the receive buffer (the timer does this whenever it starts).
 void ResetDcsBuffer();
 

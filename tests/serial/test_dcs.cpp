@@ -126,6 +126,94 @@ TEST(ChooseTraceFormat, Failures) {
     EXPECT_EQ(z, "1;512;E;B");
 }
 
+// A record's labels in; the reply's text before framing (empty: none) and
+// whether a tracing is saved out. No port: the decision uses none.
+struct ReplyRow {
+    std::string labels;
+    std::string reply;
+    bool tracing = false;
+};
+
+void expectReplies(std::initializer_list<ReplyRow> rows) {
+    auto labels = std::make_unique<DcsLabels>();
+    for (const ReplyRow& row : rows) {
+        SCOPED_TRACE(row.labels);
+        ReadDcsLabels(row.labels.c_str(), *labels);
+        const DcsReply reply = DecideDcsReply(*labels);
+        EXPECT_EQ(reply.text, row.reply);
+        EXPECT_EQ(reply.carriesTracing, row.tracing);
+    }
+}
+
+// `junk` offers of `label`, then `good`, then `more`.
+std::string offers(const char* label, int junk, const std::string& good, int more) {
+    std::string text;
+    for (int k = 0; k < junk; ++k)
+        text += std::string(label) + "=9;" + std::to_string(k) + ";E;B\r\n";
+    text += std::string(label) + "=" + good + "\r\n";
+    for (int k = 0; k < more; ++k)
+        text += std::string(label) + "=8;" + std::to_string(k) + ";E;B\r\n";
+    return text;
+}
+
+TEST(DcsReply, RuleTable) {
+    expectReplies({
+        {record({"REQ=INI", "ANS=TRC", "JOB=ABCDE"}), replyText({"ANS=INI", "STATUS=0"})},
+        {record({"REQ=1", "JOB=J77", "TRCFMT=1;400;E;B", "ZFMT=1;400;E;B"}),
+         replyText({"ANS=1", "JOB=J77", "STATUS=0", "TRCFMT=1;1000;E;B", "ZFMT=1;1000;E;B"})},
+        {record({"REQ=1", "TRCFMT=x", "ZFMT=y"}),
+         replyText({"ANS=1", "JOB=", "STATUS=0", "TRCFMT=1;1000;E;B", "ZFMT=1;1000;E;B"})},
+        {record({"REQ=1234", "JOB=55", "JOB=66"}), replyText({"ANS=1234", "STATUS=0", "JOB=55"})},
+        {record({"REQ=1212"}), replyText({"ANS=1212", "STATUS=0"})},
+        {record({"REQ=DNL", "ANS=TRC", "TRCFMT=1;4;E;R;F", "R=1;2;3;4"}),
+         replyText({"ANS=DNL", "STATUS=5"})},
+        {"REQ=1234\rJOB=CR-only\r", replyText({"ANS=1234", "STATUS=0", "JOB=CR-only"})},
+        {record({"REQ=1234", "JOB=" + std::string(150, 'J')}),
+         replyText({"ANS=1234", "STATUS=0", "JOB=" + std::string(99, 'J')})},
+        // Only these answers carry a tracing.
+        {record({"ANS=1234", "JOB=123"}), replyText({"ANS=1234", "STATUS=0", "JOB=123"}), true},
+        {record({"ANS=TRC"}), replyText({"ANS=TRC", "STATUS=0"}), true},
+        {record({"ANS=1212"}), replyText({"ANS=1212", "STATUS=0"}), true},
+        {record({"ANS=1"}), replyText({"ANS=1", "STATUS=0"}), true},
+        // No reply at all.
+        {record({"REQ=1", "TRCFMT=1;1000;E;B", "ZFMT=a", "ZFMT=b"}), ""}, // REQ=1 needs one of each
+        {record({"REQ=FOO", "ANS=BAR"}), ""},
+        {record({"req=INI", "Ans=TRC"}), ""}, // labels are case-sensitive
+        {record({"REQ =INI", "REQINI"}), ""},
+        {"", ""},
+        {record({"REQ=INI" + std::string(143, ' ')}), ""}, // cut, still not "INI"
+    });
+}
+
+TEST(DcsReply, FormatNegotiation) {
+    expectReplies({
+        {record({"REQ=TRC", "TRCFMT=1;400;E;B", "TRCFMT=1;1440;E;B"}),
+         replyText({"ANS=TRC", "STATUS=0", "DEF=;1234", "TRCFMT=1;1440;E;B"})},
+        {record({"REQ=TRC", "TRCFMT=1;400;E;B", "TRCFMT=1;1440;E;B", "ZFMT=1;400;E;B",
+                 "ZFMT=1;1440;E;B"}),
+         replyText({"ANS=TRC", "STATUS=0", "DEF=;1234", "TRCFMT=1;1440;E;B", "ZFMT=1;1440;E;B"})},
+        {record({"REQ=TRC", "TRCFMT=1;1440;E;B", "ZFMT=1;512;E;B"}),
+         replyText({"ANS=TRC", "STATUS=0", "DEF=;1234", "TRCFMT=1;1440;E;B", "ZFMT=1;512;E;B"})},
+        {record({"ANS=INI", "REQ=TRC", "TRCFMT=1;800;E;B"}),
+         replyText({"ANS=INI", "STATUS=0", "DEF=;1234", "TRCFMT=1;800;E;B"})},
+        {record({"REQ=TRC", "TRCFMT=1;360;E;B"}), replyText({"ANS=TRC", "STATUS=17"})},
+        {record({"REQ=TRC", "TRCFMT=1;1000;E;B", "ZFMT=1;360;E;B"}),
+         replyText({"ANS=TRC", "STATUS=17"})},
+        {record({"REQ=TRC", "ZFMT=1;1000;E;B"}), replyText({"ANS=TRC", "STATUS=18"})},
+        {record({"ANS=INI"}), replyText({"ANS=INI", "STATUS=18"})},
+        // An offer cut to 49 characters can never equal a table row.
+        {record({"REQ=TRC", "TRCFMT=1;1000;E;B" + std::string(140, ' ')}),
+         replyText({"ANS=TRC", "STATUS=17"})},
+        // Offers past the fiftieth are ignored: the 51st of 60, the 50th of 60, a Z 51st.
+        {"REQ=TRC\r\n" + offers("TRCFMT", 50, "1;1000;E;B", 9),
+         replyText({"ANS=TRC", "STATUS=17"})},
+        {"REQ=TRC\r\n" + offers("TRCFMT", 49, "1;500;E;B", 10),
+         replyText({"ANS=TRC", "STATUS=0", "DEF=;1234", "TRCFMT=1;500;E;B"})},
+        {"REQ=TRC\r\nTRCFMT=1;500;E;B\r\n" + offers("ZFMT", 50, "1;400;E;B", 9),
+         replyText({"ANS=TRC", "STATUS=17"})},
+    });
+}
+
 class DcsTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -341,92 +429,22 @@ TEST_F(DcsTest, TheAgeOfAPartialRecordSurvivesTheTickWrap) {
     EXPECT_EQ(allSent(), framed(replyText({"ANS=DNL", "STATUS=5"})));
 }
 
-TEST_F(DcsTest, RequestsWithoutTracing) {
-    struct Case {
-        std::string text;
-        std::string reply;
-    };
-    const Case cases[] = {
-        {record({"REQ=INI", "ANS=TRC", "JOB=ABCDE"}), replyText({"ANS=INI", "STATUS=0"})},
-        {record({"REQ=1", "JOB=J77", "TRCFMT=1;400;E;B", "ZFMT=1;400;E;B"}),
-         replyText({"ANS=1", "JOB=J77", "STATUS=0", "TRCFMT=1;1000;E;B", "ZFMT=1;1000;E;B"})},
-        {record({"REQ=1", "TRCFMT=x", "ZFMT=y"}),
-         replyText({"ANS=1", "JOB=", "STATUS=0", "TRCFMT=1;1000;E;B", "ZFMT=1;1000;E;B"})},
-        {record({"REQ=1234", "JOB=55", "JOB=66"}), replyText({"ANS=1234", "STATUS=0", "JOB=55"})},
-        {record({"REQ=1212"}), replyText({"ANS=1212", "STATUS=0"})},
-        {record({"REQ=DNL", "ANS=TRC", "TRCFMT=1;4;E;R;F", "R=1;2;3;4"}),
-         replyText({"ANS=DNL", "STATUS=5"})},
-        {"REQ=1234\rJOB=CR-only\r", replyText({"ANS=1234", "STATUS=0", "JOB=CR-only"})},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        sent.clear();
-        handle(c.text);
-        EXPECT_EQ(allSent(), framed(c.reply));
-        EXPECT_EQ(frame->dbl, 99); // not parsed
-    }
-    EXPECT_TRUE(ui.messages.empty());
-    EXPECT_TRUE(listDir(dir.path()).empty());
-}
-
-TEST_F(DcsTest, FormatNegotiation) {
-    struct Case {
-        std::string text;
-        std::string reply;
-    };
-    const Case cases[] = {
-        {record({"REQ=TRC", "TRCFMT=1;400;E;B", "TRCFMT=1;1440;E;B"}),
-         replyText({"ANS=TRC", "STATUS=0", "DEF=;1234", "TRCFMT=1;1440;E;B"})},
-        {record({"REQ=TRC", "TRCFMT=1;400;E;B", "TRCFMT=1;1440;E;B", "ZFMT=1;400;E;B",
-                 "ZFMT=1;1440;E;B"}),
-         replyText({"ANS=TRC", "STATUS=0", "DEF=;1234", "TRCFMT=1;1440;E;B", "ZFMT=1;1440;E;B"})},
-        {record({"REQ=TRC", "TRCFMT=1;1440;E;B", "ZFMT=1;512;E;B"}),
-         replyText({"ANS=TRC", "STATUS=0", "DEF=;1234", "TRCFMT=1;1440;E;B", "ZFMT=1;512;E;B"})},
-        {record({"ANS=INI", "REQ=TRC", "TRCFMT=1;800;E;B"}),
-         replyText({"ANS=INI", "STATUS=0", "DEF=;1234", "TRCFMT=1;800;E;B"})},
-        {record({"REQ=TRC", "TRCFMT=1;360;E;B"}), replyText({"ANS=TRC", "STATUS=17"})},
-        {record({"REQ=TRC", "TRCFMT=1;1000;E;B", "ZFMT=1;360;E;B"}),
-         replyText({"ANS=TRC", "STATUS=17"})},
-        {record({"REQ=TRC", "ZFMT=1;1000;E;B"}), replyText({"ANS=TRC", "STATUS=18"})},
-        {record({"ANS=INI"}), replyText({"ANS=INI", "STATUS=18"})},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        sent.clear();
-        handle(c.text);
-        EXPECT_EQ(allSent(), framed(c.reply));
-    }
-    EXPECT_EQ(frame->dbl, 99);
-}
-
-TEST_F(DcsTest, UnknownRecordsGetNoReply) {
-    const std::string texts[] = {
-        record({"REQ=1", "TRCFMT=1;1000;E;B", "ZFMT=a", "ZFMT=b"}), // rule 2 needs one of each
-        record({"REQ=FOO", "ANS=BAR"}),
-        record({"req=INI", "Ans=TRC"}), // labels are case-sensitive
-        record({"REQ =INI", "REQINI"}),
-        "",
-    };
-    for (const std::string& text : texts) {
-        SCOPED_TRACE(text);
-        handle(text);
-    }
-    EXPECT_EQ(allSent(), "");
-    EXPECT_EQ(clock.sleeps, 0); // no wait for an ACK either
-    EXPECT_EQ(frame->dbl, 99);
-    EXPECT_EQ(reading.model, "MODEL-0");
-    EXPECT_TRUE(ui.messages.empty());
-}
-
 TEST_F(DcsTest, ModelLabelReplacesTheModelText) {
+    handle(record({"REQ=FOO"}));
     handle(record({"MODEL=", "REQ=FOO"})); // empty: kept
     EXPECT_EQ(reading.model, "MODEL-0");
     handle(record({"REQ=FOO", "MODEL=LT-1200", "MODEL=other"}));
     EXPECT_EQ(reading.model, "LT-1200");
     EXPECT_EQ(allSent(), "");
+    EXPECT_EQ(clock.sleeps, 0); // no reply, so no wait for an ACK either
     handle(record({"MODEL=HUVITZ CPE", "REQ=DNL"}));
     EXPECT_EQ(reading.model, "HUVITZ CPE");
     EXPECT_EQ(allSent(), framed(replyText({"ANS=DNL", "STATUS=5"})));
+    handle(record({"REQ=1234", "MODEL=" + std::string(150, 'M')}));
+    EXPECT_EQ(reading.model, std::string(99, 'M'));
+    EXPECT_EQ(frame->dbl, 99); // no tracing: nothing parsed or saved
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(listDir(dir.path()).empty());
 }
 
 TEST_F(DcsTest, TracingRecordsAreParsedAnsweredAndSaved) {
@@ -545,45 +563,6 @@ TEST_F(DcsTest, AFullBufferIsDroppedBeforeTheNextRead) {
     EXPECT_EQ(allSent(), "");
     deliver(kFs + "REQ=DNL\r\n" + kGs);
     EXPECT_EQ(allSent(), framed(replyText({"ANS=DNL", "STATUS=5"})));
-}
-
-TEST_F(DcsTest, LongValuesAreCut) {
-    const std::string job(150, 'J');
-    const std::string model(150, 'M');
-    handle(record({"REQ=1234", "JOB=" + job, "MODEL=" + model}));
-    EXPECT_EQ(allSent(), framed(replyText({"ANS=1234", "STATUS=0", "JOB=" + job.substr(0, 99)})));
-    EXPECT_EQ(reading.model, model.substr(0, 99));
-
-    sent.clear();
-    handle(record({"REQ=INI" + std::string(143, ' ')})); // cut, still not "INI"
-    EXPECT_EQ(allSent(), "");
-
-    // An offer cut to 49 characters can never equal a table row.
-    handle(record({"REQ=TRC", "TRCFMT=1;1000;E;B" + std::string(140, ' ')}));
-    EXPECT_EQ(allSent(), framed(replyText({"ANS=TRC", "STATUS=17"})));
-}
-
-TEST_F(DcsTest, OffersPastTheFiftiethAreIgnored) {
-    auto offers = [](const char* label, int junk, const std::string& good, int more) {
-        std::string text;
-        for (int k = 0; k < junk; ++k)
-            text += std::string(label) + "=9;" + std::to_string(k) + ";E;B\r\n";
-        text += std::string(label) + "=" + good + "\r\n";
-        for (int k = 0; k < more; ++k)
-            text += std::string(label) + "=8;" + std::to_string(k) + ";E;B\r\n";
-        return text;
-    };
-    handle("REQ=TRC\r\n" + offers("TRCFMT", 50, "1;1000;E;B", 9)); // the 51st of 60
-    EXPECT_EQ(allSent(), framed(replyText({"ANS=TRC", "STATUS=17"})));
-
-    sent.clear();
-    handle("REQ=TRC\r\n" + offers("TRCFMT", 49, "1;500;E;B", 10)); // the 50th of 60
-    EXPECT_EQ(allSent(),
-              framed(replyText({"ANS=TRC", "STATUS=0", "DEF=;1234", "TRCFMT=1;500;E;B"})));
-
-    sent.clear();
-    handle("REQ=TRC\r\nTRCFMT=1;500;E;B\r\n" + offers("ZFMT", 50, "1;400;E;B", 9));
-    EXPECT_EQ(allSent(), framed(replyText({"ANS=TRC", "STATUS=17"})));
 }
 
 } // namespace
