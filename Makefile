@@ -27,7 +27,7 @@ PACKAGE_TOOLS := lintian desktop-file-utils
 INSTALL_SUDO = $(shell d='$(DESTDIR)$(PREFIX)'; while [ ! -e "$$d" ]; do d=$$(dirname "$$d"); done; \
                        [ -w "$$d" ] || echo '$(SUDO)')
 
-.PHONY: all deps build run test test-sanitize bench fuzz format format-check clean
+.PHONY: all deps build run test test-sanitize bench fuzz format format-check goldens goldens-check clean
 
 all: build
 
@@ -70,6 +70,23 @@ bench: deps
 	./$(BUILD_BENCH)/bin/krvw-bench-dcs
 	./$(BUILD_BENCH)/bin/krvw-bench-network
 	./$(BUILD_BENCH)/bin/krvw-bench-network "" "" 1
+
+# The golden texts under tests/data, made again by their generators beside
+# them (Python 3, standard library only): the realistic tracing first, the
+# serial and networked readings from it.
+goldens:
+	@$(MAKE) --no-print-directory deps PACKAGES=python3
+	python3 tests/data/reading/make_realistic.py > /dev/null
+	python3 tests/data/serial/make_serial.py > /dev/null
+	python3 tests/data/serial/make_network.py > /dev/null
+
+# Fails when a committed golden is not what its generator makes.
+goldens-check: goldens
+	@changed=$$(git status --porcelain -- tests/data); \
+	if [ -n "$$changed" ]; then \
+	    echo "goldens not current (run make goldens and commit, saying why):"; \
+	    echo "$$changed"; git --no-pager diff --stat -- tests/data; exit 1; \
+	fi
 
 # Every fuzz target for FUZZ_SECONDS on a copy of its seed corpus; a crash, a
 # leak or a timeout fails the run. Figures in $(BUILD_FUZZ)/fuzz-report.txt.
