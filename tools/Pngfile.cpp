@@ -1,5 +1,7 @@
 #include "Pngfile.h"
 
+#include "Bytes.h"
+
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -34,23 +36,11 @@ uint32_t adler32(const unsigned char* data, size_t size) {
     return (b << 16) | a;
 }
 
-// Little-endian fields of the BMP header, read byte by byte.
-uint32_t le32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-uint16_t le16(const unsigned char* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
+// PNG's numbers are big-endian 32-bit fields, appended as the file grows.
 void putBe32(std::string& out, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(static_cast<char>((value >> shift) & 0xFFu));
-}
-
-void putLe16(std::string& out, size_t value) {
-    out.push_back(static_cast<char>(value & 0xFFu));
-    out.push_back(static_cast<char>((value >> 8) & 0xFFu));
+    char field[4];
+    writeBig32(field, value);
+    out.append(field, sizeof field);
 }
 
 // Length, type, data, and the CRC of type and data.
@@ -72,8 +62,10 @@ std::string zlibStored(const std::vector<unsigned char>& raw) {
         const size_t n = std::min(kStoredBlockMax, raw.size() - at);
         const bool last = at + n == raw.size();
         out.push_back(last ? '\x01' : '\x00'); // BFINAL, BTYPE 00
-        putLe16(out, n);
-        putLe16(out, ~n & 0xFFFFu);
+        char lengths[4]; // LEN and its complement NLEN, little-endian as deflate has them
+        writeLittle16(lengths, static_cast<uint16_t>(n));
+        writeLittle16(lengths + 2, static_cast<uint16_t>(~n));
+        out.append(lengths, sizeof lengths);
         out.append(reinterpret_cast<const char*>(raw.data() + at), n);
         at += n;
     } while (at < raw.size());
@@ -91,15 +83,16 @@ uint32_t crc32(const unsigned char* data, size_t size, uint32_t crc) {
 }
 
 bool bmpToRgb(const unsigned char* bmp, size_t size, RgbImage& image, std::string& reason) {
-    if (size < kBmpHeaderSize || bmp[0] != 'B' || bmp[1] != 'M' || le32(bmp + 14) < 40) {
+    if (size < kBmpHeaderSize || bmp[0] != 'B' || bmp[1] != 'M' || readLittleU32(bmp + 14) < 40) {
         reason = "not a BMP file";
         return false;
     }
-    const auto width = static_cast<int32_t>(le32(bmp + 18));
-    const auto height = static_cast<int32_t>(le32(bmp + 22));
+    const auto width = static_cast<int32_t>(readLittleU32(bmp + 18));
+    const auto height = static_cast<int32_t>(readLittleU32(bmp + 22));
     const bool topDown = height < 0;
     const int64_t rows = topDown ? -static_cast<int64_t>(height) : height;
-    if (le16(bmp + 26) != 1 || le16(bmp + 28) != 24 || le32(bmp + 30) != 0) {
+    if (readLittleU16(bmp + 26) != 1 || readLittleU16(bmp + 28) != 24 ||
+        readLittleU32(bmp + 30) != 0) {
         reason = "not an uncompressed 24-bit BMP";
         return false;
     }
@@ -109,7 +102,7 @@ bool bmpToRgb(const unsigned char* bmp, size_t size, RgbImage& image, std::strin
     }
     // Rows are padded to whole 32-bit words.
     const size_t stride = (static_cast<size_t>(width) * kBytesPerPixel + 3) / 4 * 4;
-    const size_t offset = le32(bmp + 10);
+    const size_t offset = readLittleU32(bmp + 10);
     if (offset > size || (size - offset) / stride < static_cast<size_t>(rows)) {
         reason = "pixel rows past the end of the file";
         return false;

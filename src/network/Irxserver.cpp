@@ -2,7 +2,7 @@
 // messages. The decoding of Job data and the job relay store are in Jobrede.cpp.
 #include "Irxserver.h"
 
-#include "Funcoesgerais.h"
+#include "Bytes.h"
 #include "Jobrede.h"
 
 #include <cstring>
@@ -63,10 +63,6 @@ unsigned char liderDoTipo(int tipo) {
     return tipo == kAccept ? kLiderAccept : kLiderOutros;
 }
 
-uint16_t lerPalavra(const unsigned char* bytes) {
-    return static_cast<uint16_t>(readInt16(bytes));
-}
-
 // The reply to a message carries its words exchanged.
 struct Palavras {
     uint16_t a;
@@ -76,7 +72,7 @@ struct Palavras {
 Palavras palavrasTrocadas(const unsigned char* mensagem) {
     if (mensagem == nullptr)
         return {0, 0};
-    return {lerPalavra(mensagem + kEmPalavraB), lerPalavra(mensagem + kEmPalavraA)};
+    return {readLittleU16(mensagem + kEmPalavraB), readLittleU16(mensagem + kEmPalavraA)};
 }
 
 int montarDoTipo(unsigned char* resposta, int tipo, const unsigned char* payload, int tamanho,
@@ -136,8 +132,8 @@ int ReconhecerMensagem(const unsigned char* mensagem, int n) {
         return 0;
     // The fixed-size types are known by their size alone; their length field
     // is not compared with it.
-    const int esperado =
-        tipo == kJobData ? lerPalavra(mensagem + kEmTamanho) + kTamanhoMoldura : kTamanhoFixo[tipo];
+    const int esperado = tipo == kJobData ? readLittleU16(mensagem + kEmTamanho) + kTamanhoMoldura
+                                          : kTamanhoFixo[tipo];
     if (n != esperado || mensagem[n - 1] != kTerminador)
         return 0;
     return tipo;

@@ -2,6 +2,7 @@
 // the last job received, the job sent back on a Job request, and the job
 // identification text.
 #include "Jobrede.h"
+#include "Bytes.h"
 #include "Funcoesgerais.h"
 #include "Irxserver.h"
 
@@ -147,7 +148,7 @@ void guardarNoArmazem(const unsigned char* payload) {
             g_armazem.valores[em] = *p;
             break;
         case Forma::DecimoComSinal:
-            g_armazem.valores[em] = static_cast<int8_t>(*p) * kDecimos;
+            g_armazem.valores[em] = readS8(p) * kDecimos;
             break;
         }
     });
@@ -184,14 +185,10 @@ void escreverDoArmazem(unsigned char* payload) {
 
 // ---- The frame record ----
 
-uint16_t lerU16(const unsigned char* bytes) {
-    return static_cast<uint16_t>(readInt16(bytes));
-}
-
 void lerTraco(const unsigned char* traco, int16_t& primeiro, int8_t* passos) {
     primeiro = readInt16(traco);
     for (int k = 0; k < kPassosDoTraco; ++k)
-        passos[k] = static_cast<int8_t>(traco[2 + k]);
+        passos[k] = readS8(traco + 2 + k);
 }
 
 void preencherRegistro(const unsigned char* payload, struct_tracedata& r) {
@@ -202,11 +199,11 @@ void preencherRegistro(const unsigned char* payload, struct_tracedata& r) {
     r.right.ztilt = payload[kEmInclinacao] * kDecimos;
     r.left.ztilt = payload[kEmInclinacao] * kDecimos;
     r.right.fcrv = r.left.fcrv = payload[kEmCurva] * kDecimos;
-    r.fpd = lerU16(payload + kEmFpd) * kCentesimos;
+    r.fpd = readLittleU16(payload + kEmFpd) * kCentesimos;
     r.boxHeightMean = 0;
-    r.dbl = lerU16(payload + kEmDbl) * kCentesimos;
-    r.right.circ = lerU16(payload + kEmCircDireita) * kCentesimos;
-    r.left.circ = lerU16(payload + kEmCircEsquerda) * kCentesimos;
+    r.dbl = readLittleU16(payload + kEmDbl) * kCentesimos;
+    r.right.circ = readLittleU16(payload + kEmCircDireita) * kCentesimos;
+    r.left.circ = readLittleU16(payload + kEmCircEsquerda) * kCentesimos;
     if (tipo == 'K')
         r.traceType = 'P';
     lerTraco(payload + kEmTracoDireito, r.right.firstRadius, r.right.radiusDelta);
@@ -349,8 +346,8 @@ int percorrerBlocos(const unsigned char* m, int n, struct_tracedata& r) {
         const unsigned char* bloco = m + inicio;
         if (!temMarca(bloco))
             return kResultadoInvalido;
-        const int b = lerU16(bloco + kEmTamanhoDoBloco);
-        const int tipo = lerU16(bloco + kEmTipoDoBloco);
+        const int b = readLittleU16(bloco + kEmTamanhoDoBloco);
+        const int tipo = readLittleU16(bloco + kEmTipoDoBloco);
         const int fim = inicio + kAntesDoTipoDoBloco + b;
         if (fim > n)
             return kResultadoInvalido;
@@ -403,8 +400,8 @@ int MontarMensagemJob(unsigned char* resposta, const unsigned char* pedido) {
     uint16_t a = 0;
     uint16_t b = 0;
     if (pedido != nullptr) {
-        a = lerU16(pedido + kEmPalavraB);
-        b = lerU16(pedido + kEmPalavraA);
+        a = readLittleU16(pedido + kEmPalavraB);
+        b = readLittleU16(pedido + kEmPalavraA);
     }
     // No job has come since the start: a job of zeros would mean nothing to the device.
     if (!g_armazem.preenchido)

@@ -1,5 +1,7 @@
 #include "Bmpdrawclass.h"
 
+#include "Bytes.h"
+
 #include <cstring>
 #include <new>
 
@@ -9,19 +11,6 @@ constexpr int kMaxSide = 4096;       // largest width or height accepted
 constexpr int kBytesPerPixel = 3;    // 24 bits: blue, green, red
 constexpr int kRowAlignment = 4;     // BMP rows are padded to whole 32-bit words
 constexpr uint32_t kHeaderSize = 54; // 14-byte file header + 40-byte info header
-
-// Little-endian writers: the header is laid out byte by byte so that neither the
-// host's byte order nor a compiler's struct padding can change the file.
-unsigned char* put16(unsigned char* out, uint32_t value) {
-    out[0] = static_cast<unsigned char>(value & 0xFFu);
-    out[1] = static_cast<unsigned char>((value >> 8) & 0xFFu);
-    return out + 2;
-}
-
-unsigned char* put32(unsigned char* out, uint32_t value) {
-    out = put16(out, value & 0xFFFFu);
-    return put16(out, value >> 16);
-}
 
 void storeColour(unsigned char* at, int colour) {
     at[0] = static_cast<unsigned char>(colour & 0xFF);
@@ -213,26 +202,27 @@ int BMPDRAW::toBmp(const unsigned char*& bytes, int& size) {
     m_imageSize = static_cast<uint32_t>(m_pixelSize);
     m_fileSize = kHeaderSize + m_imageSize;
 
-    unsigned char* out = file;
-    *out++ = static_cast<unsigned char>(m_signature[0]);
-    *out++ = static_cast<unsigned char>(m_signature[1]);
-    out = put32(out, m_fileSize);
-    out = put16(out, m_reserved1);
-    out = put16(out, m_reserved2);
-    out = put32(out, m_dataOffset);
-    out = put32(out, m_infoSize);
-    out = put32(out, static_cast<uint32_t>(m_width));
-    out = put32(out, static_cast<uint32_t>(m_height));
-    out = put16(out, m_planes);
-    out = put16(out, m_bitsPerPixel);
-    out = put32(out, m_compression);
-    out = put32(out, m_imageSize);
-    out = put32(out, static_cast<uint32_t>(m_xResolution));
-    out = put32(out, static_cast<uint32_t>(m_yResolution));
-    out = put32(out, m_coloursUsed);
-    out = put32(out, m_coloursImportant);
+    // The header field by field, little-endian, so that neither the host's byte
+    // order nor a compiler's struct padding can change the file.
+    file[0] = static_cast<unsigned char>(m_signature[0]);
+    file[1] = static_cast<unsigned char>(m_signature[1]);
+    writeLittle32(file + 2, m_fileSize);
+    writeLittle16(file + 6, m_reserved1);
+    writeLittle16(file + 8, m_reserved2);
+    writeLittle32(file + 10, m_dataOffset);
+    writeLittle32(file + 14, m_infoSize);
+    writeLittle32(file + 18, static_cast<uint32_t>(m_width));
+    writeLittle32(file + 22, static_cast<uint32_t>(m_height));
+    writeLittle16(file + 26, m_planes);
+    writeLittle16(file + 28, m_bitsPerPixel);
+    writeLittle32(file + 30, m_compression);
+    writeLittle32(file + 34, m_imageSize);
+    writeLittle32(file + 38, static_cast<uint32_t>(m_xResolution));
+    writeLittle32(file + 42, static_cast<uint32_t>(m_yResolution));
+    writeLittle32(file + 46, m_coloursUsed);
+    writeLittle32(file + 50, m_coloursImportant);
     if (m_pixelSize > 0)
-        std::memcpy(out, m_pixels, static_cast<size_t>(m_pixelSize));
+        std::memcpy(file + kHeaderSize, m_pixels, static_cast<size_t>(m_pixelSize));
 
     m_fileBytesSize = fileSize;
     bytes = m_fileBytes;

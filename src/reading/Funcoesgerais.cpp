@@ -1,5 +1,7 @@
 #include "Funcoesgerais.h"
 
+#include "Bytes.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -146,21 +148,6 @@ void formatDouble(std::string& out, double value, const char* format) {
     uselocale(previous);
 }
 
-int16_t readInt16(const unsigned char* bytes) {
-    if (bytes == nullptr)
-        return 0;
-    return static_cast<int16_t>(static_cast<uint16_t>(bytes[0] | (bytes[1] << 8)));
-}
-
-int writeInt16(unsigned char* bytes, double value) {
-    if (bytes == nullptr)
-        return 0;
-    const auto v = static_cast<uint16_t>(low16OfTruncated(value));
-    bytes[0] = static_cast<unsigned char>(v & 0xFF);
-    bytes[1] = static_cast<unsigned char>(v >> 8);
-    return 1;
-}
-
 void appendAnsiString(char* buffer, int capacity, const std::string& text) {
     const size_t used = strnlen(buffer, static_cast<size_t>(capacity));
     if (used >= static_cast<size_t>(capacity))
@@ -206,19 +193,6 @@ const char* skipDigits(const char* text) {
 long cAtol(const char* text) {
     return strtol_l(text, nullptr, 10, cLocale());
 }
-
-namespace {
-// The low bits of trunc(value) in two's complement, for any finite double:
-// fmod is exact, so no out-of-range conversion takes place.
-long long lowBitsOfTruncated(double value, double modulus) {
-    if (!std::isfinite(value))
-        return 0;
-    double r = std::fmod(std::trunc(value), modulus);
-    if (r < 0)
-        r += modulus;
-    return static_cast<long long>(r);
-}
-} // namespace
 
 uint8_t lowByteOfTruncated(double value) {
     return static_cast<uint8_t>(lowBitsOfTruncated(value, 256.0));

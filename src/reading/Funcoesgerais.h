@@ -58,8 +58,6 @@ private:
 void intToString(std::string& out, int value);
 // printf-style formatting that always writes '.' as the decimal point.
 void formatDouble(std::string& out, double value, const char* format);
-int16_t readInt16(const unsigned char* bytes);
-int writeInt16(unsigned char* bytes, double value);
 void appendAnsiString(char* buffer, int capacity, const std::string& text);
 
 // The C library's atof and atol, read as in the "C" locale whatever the

@@ -7,6 +7,8 @@
 // and written byte by byte, never through a cast to uint32_t.
 #include "Rijndael.h"
 
+#include "Bytes.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -127,30 +129,19 @@ constexpr Byte b3(Word w) {
     return static_cast<Byte>(w);
 }
 
-Word load(const unsigned char* p) {
-    return pack(p[0], p[1], p[2], p[3]);
-}
-
-void store(Word w, unsigned char* p) {
-    p[0] = static_cast<unsigned char>(w >> 24);
-    p[1] = static_cast<unsigned char>(w >> 16);
-    p[2] = static_cast<unsigned char>(w >> 8);
-    p[3] = static_cast<unsigned char>(w);
-}
-
 struct Block {
     Word w[kWordsPerBlock];
 };
 
 Block loadBlock(const unsigned char* p) {
-    return {{load(p), load(p + 4), load(p + 8), load(p + 12)}};
+    return {{readBigU32(p), readBigU32(p + 4), readBigU32(p + 8), readBigU32(p + 12)}};
 }
 
 void storeBlock(const Block& b, unsigned char* p) {
-    store(b.w[0], p);
-    store(b.w[1], p + 4);
-    store(b.w[2], p + 8);
-    store(b.w[3], p + 12);
+    writeBig32(p, b.w[0]);
+    writeBig32(p + 4, b.w[1]);
+    writeBig32(p + 8, b.w[2]);
+    writeBig32(p + 12, b.w[3]);
 }
 
 Word subWord(Word w) {
@@ -227,7 +218,7 @@ void CRijndael::setKey(const unsigned char* key, const unsigned char* chain, int
     // Key expansion, FIPS-197 5.2.
     Word rcon = 0x01;
     for (int i = 0; i < kKeyWords; ++i)
-        m_encKey[i] = load(key + 4 * i);
+        m_encKey[i] = readBigU32(key + 4 * i);
     for (int i = kKeyWords; i < kScheduleWords; ++i) {
         Word temp = m_encKey[i - 1];
         if (i % kKeyWords == 0) {

@@ -1,5 +1,6 @@
 #include "Commnavis.h"
 
+#include "Bytes.h"
 #include "Serial.h"
 
 #include <array>
@@ -42,14 +43,6 @@ constexpr int64_t nested(int64_t inner, int64_t step) {
     return inner * 1000 + step;
 }
 
-uint16_t readUint16BigEndian(const unsigned char* bytes) {
-    return static_cast<uint16_t>((bytes[0] << 8) | bytes[1]);
-}
-
-int16_t readInt16BigEndian(const unsigned char* bytes) {
-    return static_cast<int16_t>(readUint16BigEndian(bytes));
-}
-
 const char kOpenFailed[] = "Erro na inicialização da conexão com o Tracer.";
 const char kBlockFailed[] = "Erro no recebimento de dados da leitura.";
 const char kCloseFailed[] = "Erro no encerramento da conexão com o Tracer.";
@@ -75,19 +68,19 @@ void storeMeasures(const unsigned char* block, struct_tracedata& record) {
     record.right.ztilt = record.left.ztilt = block[kTiltAt] / kTenths;
     record.right.fcrv = block[kRightCurveAt] / kTenths;
     record.left.fcrv = block[kLeftCurveAt] / kTenths;
-    record.fpd = readUint16BigEndian(block + kFpdAt) * kHundredths;
-    record.boxHeightMean = readUint16BigEndian(block + kBoxHeightAt) * kHundredths;
-    record.dbl = readUint16BigEndian(block + kDblAt) * kHundredths;
-    record.right.circ = readUint16BigEndian(block + kRightCircAt) * kHundredths;
-    record.left.circ = readUint16BigEndian(block + kLeftCircAt) * kHundredths;
+    record.fpd = readBigU16(block + kFpdAt) * kHundredths;
+    record.boxHeightMean = readBigU16(block + kBoxHeightAt) * kHundredths;
+    record.dbl = readBigU16(block + kDblAt) * kHundredths;
+    record.right.circ = readBigU16(block + kRightCircAt) * kHundredths;
+    record.left.circ = readBigU16(block + kLeftCircAt) * kHundredths;
 }
 
 void storeEye(const unsigned char* radii, const unsigned char* z, struct_eyetrace& eye) {
-    eye.firstRadius = readInt16BigEndian(radii + kFirstRadiusAt);
-    eye.firstZ = readInt16BigEndian(z + kFirstZAt);
+    eye.firstRadius = readBigS16(radii + kFirstRadiusAt);
+    eye.firstZ = readBigS16(z + kFirstZAt);
     for (int i = 0; i < kDifferences; ++i) {
-        eye.radiusDelta[i] = static_cast<int8_t>(radii[kRadiusDeltasAt + i]);
-        eye.zDelta[i] = static_cast<int8_t>(z[kZDeltasAt + i]);
+        eye.radiusDelta[i] = readS8(radii + kRadiusDeltasAt + i);
+        eye.zDelta[i] = readS8(z + kZDeltasAt + i);
     }
     eye.radiusCount = kPointsPerEye;
     eye.zCount = kPointsPerEye;
@@ -124,7 +117,7 @@ int64_t ExchangeLt980Block(CommPort& port, const unsigned char* request, int req
         return nested(headerResult, 30);
     if (header[0] != request[3] || header[1] != request[4])
         return 40;
-    if (readUint16BigEndian(header + 2) != expected)
+    if (readBigU16(header + 2) != expected)
         return 50;
 
     std::array<unsigned char, kLt980LargestPayload> payload{};

@@ -1,5 +1,6 @@
 #include "Takubo.h"
 
+#include "Bytes.h"
 #include "Clock.h"
 #include "Serial.h"
 
@@ -53,27 +54,17 @@ constexpr int64_t nested(int64_t inner, int64_t step) {
     return inner * 1000 + step;
 }
 
-// An unsigned little-endian 16-bit field.
-uint16_t unsigned16(const unsigned char* bytes) {
-    return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
-}
-
 double hundredths(const unsigned char* block, int offset) {
-    return unsigned16(block + offset) * kHundredthsToMm;
-}
-
-// A byte as a two's-complement signed byte.
-int8_t signedByte(unsigned char byte) {
-    return static_cast<int8_t>(byte);
+    return readLittleU16(block + offset) * kHundredthsToMm;
 }
 
 // Reorders one trace of the block and stores it as the eye's first value and
 // its differences 0 to 398.
 void storeTrace(const unsigned char* block, int offset, int16_t& first, int8_t* deltas) {
-    int32_t value = unsigned16(block + offset);
+    int32_t value = readLittleU16(block + offset);
     int8_t differences[kTakubomaticDifferences];
     for (int i = 0; i < kTakubomaticDifferences; ++i)
-        differences[i] = signedByte(block[offset + 2 + i]);
+        differences[i] = readS8(block + offset + 2 + i);
     ReorderTakubomaticTrace(value, differences);
     first = static_cast<int16_t>(value); // already within 16 bits
     std::memcpy(deltas, differences, sizeof differences);

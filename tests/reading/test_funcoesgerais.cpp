@@ -1,3 +1,4 @@
+#include "Bytes.h"
 #include "Funcoesgerais.h"
 
 #include <gtest/gtest.h>
@@ -150,23 +151,23 @@ TEST(NumberHelpers, FormatIntegersAndDoubles) {
     EXPECT_EQ(s.substr(s.size() - 3), ".00");
 }
 
-TEST(NumberHelpers, SixteenBitFieldsAreLittleEndianAndTruncated) {
-    const unsigned char bytes[2] = {0x34, 0x12};
-    EXPECT_EQ(readInt16(bytes), 0x1234);
-    const unsigned char negative[2] = {0xFE, 0xFF};
-    EXPECT_EQ(readInt16(negative), -2);
+TEST(Bytes, FieldsKeepTheirByteOrderAndTheNetworkedOnesAreTruncated) {
+    const unsigned char bytes[4] = {0x34, 0x12, 0xFE, 0xFF};
     EXPECT_EQ(readInt16(nullptr), 0);
-
-    unsigned char out[3] = {0xAA, 0xAA, 0xAA};
-    EXPECT_EQ(writeInt16(out, 12.9), 1);
-    EXPECT_EQ(readInt16(out), 12);
-    EXPECT_EQ(out[2], 0xAA);
-    writeInt16(out, -1.5);
-    EXPECT_EQ(readInt16(out), -1);
-    writeInt16(out, 70000.0); // 70000 - 65536
-    EXPECT_EQ(readInt16(out), 4464);
-    writeInt16(out, std::numeric_limits<double>::quiet_NaN());
-    EXPECT_EQ(readInt16(out), 0);
+    EXPECT_EQ(readLittleU32(bytes), 0xFFFE1234u);
+    unsigned char out[5] = {0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
+    writeBig32(out, 0x3412FEFFu);
+    EXPECT_EQ(readLittleU32(out), 0xFFFE1234u);
+    // Written as the networked tracer's field: truncated toward zero, kept to 16 bits.
+    const struct {
+        double value;
+        int16_t back;
+    } rows[] = {{12.9, 12}, {-1.5, -1}, {70000.0, 4464}, {std::nan(""), 0}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(writeInt16(out, row.value), 1);
+        EXPECT_EQ(readInt16(out), row.back);
+        EXPECT_EQ(out[4], 0xAA);
+    }
     EXPECT_EQ(writeInt16(nullptr, 1.0), 0);
 }
 

@@ -1,5 +1,6 @@
 #include "Simlt980.h"
 
+#include "Bytes.h"
 #include "Simout.h"
 
 #include <optional>
@@ -32,7 +33,7 @@ bool putByte(std::string& payload, std::size_t at, int64_t value, const std::str
              std::string& error) {
     if (!fits(value, 0, 255, what, error))
         return false;
-    payload[at] = static_cast<char>(value);
+    write8(&payload[at], static_cast<uint8_t>(value));
     return true;
 }
 
@@ -41,9 +42,7 @@ bool putBig16(std::string& payload, std::size_t at, int64_t value, bool isSigned
               const std::string& what, std::string& error) {
     if (!fits(value, isSigned ? -32768 : 0, isSigned ? 32767 : 65535, what, error))
         return false;
-    const auto bits = static_cast<uint16_t>(value);
-    payload[at] = static_cast<char>(bits >> 8);
-    payload[at + 1] = static_cast<char>(bits & 0xFFu);
+    writeBig16(&payload[at], static_cast<uint16_t>(value));
     return true;
 }
 
@@ -59,7 +58,7 @@ bool putTrace(std::string& payload, std::size_t at, const std::vector<int>& valu
                     decimal(step) + " hundredths, more than a signed byte holds";
             return false;
         }
-        payload[at + 2 + static_cast<std::size_t>(i)] = static_cast<char>(step);
+        write8(&payload[at + 2 + static_cast<std::size_t>(i)], static_cast<uint8_t>(step));
     }
     return true;
 }
@@ -108,8 +107,9 @@ std::string header(unsigned char block, std::size_t length, const std::string& f
     const bool faulty = block == kFaultBlock;
     const std::size_t announced = faulty && fault == "wrong-length" ? length - 1 : length;
     const char second = faulty && fault == "wrong-header" ? 0x03 : static_cast<char>(block);
-    return std::string{0x01, second, static_cast<char>(announced >> 8),
-                       static_cast<char>(announced & 0xFFu)};
+    std::string bytes{0x01, second, '\0', '\0'};
+    writeBig16(&bytes[2], static_cast<uint16_t>(announced));
+    return bytes;
 }
 
 // One block; nullopt when it went through, else the run's end.

@@ -1,5 +1,6 @@
 #include "Simnet.h"
 
+#include "Bytes.h"
 #include "Simout.h"
 
 #include <cerrno>
@@ -71,18 +72,13 @@ int tryConnect(const addrinfo* addresses, int64_t deadline, std::string& why) {
 
 } // namespace
 
-void putLittle16(std::string& bytes, std::size_t at, uint16_t value) {
-    bytes[at] = static_cast<char>(value & 0xFFu);
-    bytes[at + 1] = static_cast<char>(value >> 8);
-}
-
 std::string messageHeader(unsigned char lead, unsigned char type, Words words, uint16_t length) {
     std::string header(kMessageHeaderBytes, '\0');
     header[0] = static_cast<char>(lead);
     header[kTypeAt] = static_cast<char>(type);
-    putLittle16(header, kWordAAt, words.a);
-    putLittle16(header, kWordBAt, words.b);
-    putLittle16(header, kLengthAt, length);
+    writeLittle16(&header[kWordAAt], words.a);
+    writeLittle16(&header[kWordBAt], words.b);
+    writeLittle16(&header[kLengthAt], length);
     return header;
 }
 

@@ -42,8 +42,6 @@ std::string message(unsigned char type, Words words, const std::string& payload)
 std::string expectedReply(unsigned char requestType, Words words);
 // The name of a message type for progress lines and reasons.
 std::string messageName(unsigned char type);
-// 16 bits, low byte first, at `at` (which must leave room for two bytes).
-void putLittle16(std::string& bytes, std::size_t at, uint16_t value);
 
 enum class Net {
     Ok,

@@ -1,5 +1,6 @@
 #include "Simnetjob.h"
 
+#include "Bytes.h"
 #include "Simnet.h"
 #include "Simout.h"
 
@@ -73,7 +74,7 @@ bool putByte(std::string& bytes, std::size_t at, int64_t value, const std::strin
              std::string& error) {
     if (!fits(value, 0, 255, what, error))
         return false;
-    bytes[at] = static_cast<char>(value);
+    write8(&bytes[at], static_cast<uint8_t>(value));
     return true;
 }
 
@@ -81,7 +82,7 @@ bool putUnsigned16(std::string& bytes, std::size_t at, int64_t value, const std:
                    std::string& error) {
     if (!fits(value, 0, 65535, what, error))
         return false;
-    putLittle16(bytes, at, static_cast<uint16_t>(value));
+    writeLittle16(&bytes[at], static_cast<uint16_t>(value));
     return true;
 }
 
@@ -90,7 +91,7 @@ bool putPackedTrace(std::string& bytes, std::size_t at, const std::vector<int>& 
                     const std::string& what, std::string& error) {
     if (!fits(values[0], -32768, 32767, "the first of the " + what, error))
         return false;
-    putLittle16(bytes, at, static_cast<uint16_t>(values[0]));
+    writeLittle16(&bytes[at], static_cast<uint16_t>(values[0]));
     for (int i = 0; i + 1 < kPoints; ++i) {
         const int step = values[i + 1] - values[i];
         if (step < -128 || step > 127) {
@@ -98,7 +99,7 @@ bool putPackedTrace(std::string& bytes, std::size_t at, const std::vector<int>& 
                     decimal(step) + " hundredths, more than a signed byte holds";
             return false;
         }
-        bytes[at + 2 + static_cast<std::size_t>(i)] = static_cast<char>(step);
+        write8(&bytes[at + 2 + static_cast<std::size_t>(i)], static_cast<uint8_t>(step));
     }
     return true;
 }
@@ -138,8 +139,9 @@ bool fixedPart(const Frame& frame, std::string& fixed, std::string& error) {
 std::string blockHead(std::size_t blockBytes, uint16_t type) {
     std::string head(kExtendedMark);
     head.resize(kBlockHeadBytes, '\0');
-    putLittle16(head, kBlockLengthAt, static_cast<uint16_t>(blockBytes - kBlockFieldsBeforeLength));
-    putLittle16(head, kBlockTypeAt, type);
+    writeLittle16(&head[kBlockLengthAt],
+                  static_cast<uint16_t>(blockBytes - kBlockFieldsBeforeLength));
+    writeLittle16(&head[kBlockTypeAt], type);
     return head;
 }
 
@@ -158,15 +160,11 @@ std::string drillBlock() {
     std::string block = blockHead(kDrillBlockBytes, kDrillType);
     block.resize(kDrillBlockBytes, '\0');
     for (const DrillField& field : kDrillFields) {
-        putLittle16(block, kBlockHeadBytes + field.at, static_cast<uint16_t>(field.right));
-        putLittle16(block, kBlockHeadBytes + kDrillRecordBytes + field.at,
-                    static_cast<uint16_t>(field.left));
+        writeLittle16(&block[kBlockHeadBytes + field.at], static_cast<uint16_t>(field.right));
+        writeLittle16(&block[kBlockHeadBytes + kDrillRecordBytes + field.at],
+                      static_cast<uint16_t>(field.left));
     }
     return block;
-}
-
-uint8_t byteAt(const std::string& bytes, std::size_t at) {
-    return static_cast<uint8_t>(bytes[at]);
 }
 
 } // namespace
@@ -192,19 +190,17 @@ std::string relayedFixedPart(const std::string& fixed) {
     back[kRightUnreadAt] = '\0';
     back[kLeftUnreadAt] = '\0';
     for (const std::size_t at : {kTiltAt, kFcrvAt}) {
-        const double held = byteAt(fixed, at) * 0.1;
-        back[at] = static_cast<char>(static_cast<uint8_t>(static_cast<int>(held * 10 + 0.5)));
+        const double held = readU8(&fixed[at]) * 0.1;
+        write8(&back[at], static_cast<uint8_t>(static_cast<int>(held * 10 + 0.5)));
     }
-    const double tenths = byteAt(fixed, kTenthsAt) * 0.1;
-    back[kTenthsAt] = static_cast<char>(static_cast<uint8_t>(static_cast<int>(tenths * 10)));
-    const double signedTenths = static_cast<int8_t>(byteAt(fixed, kSignedTenthsAt)) * 0.1;
-    back[kSignedTenthsAt] =
-        static_cast<char>(static_cast<uint8_t>(static_cast<int>(signedTenths * 10)));
+    const double tenths = readU8(&fixed[kTenthsAt]) * 0.1;
+    write8(&back[kTenthsAt], static_cast<uint8_t>(static_cast<int>(tenths * 10)));
+    const double signedTenths = readS8(&fixed[kSignedTenthsAt]) * 0.1;
+    write8(&back[kSignedTenthsAt], static_cast<uint8_t>(static_cast<int>(signedTenths * 10)));
     // The bytes at 1053 and 1062 to 1069 are held as whole numbers and come back unchanged.
     for (const std::size_t at : kSixteenBitFields) {
-        const auto raw = static_cast<uint16_t>(byteAt(fixed, at) | byteAt(fixed, at + 1) << 8);
-        const double held = static_cast<int16_t>(raw) * 0.01;
-        putLittle16(back, at, static_cast<uint16_t>(static_cast<int>(held * 100)));
+        const double held = readLittleS16(&fixed[at]) * 0.01;
+        writeLittle16(&back[at], static_cast<uint16_t>(static_cast<int>(held * 100)));
     }
     return back;
 }

@@ -1,5 +1,6 @@
 #include "Simtakubo.h"
 
+#include "Bytes.h"
 #include "Simout.h"
 
 #include <optional>
@@ -42,9 +43,7 @@ bool putLittle16(std::string& block, std::size_t at, int64_t value, bool isSigne
                 decimal(high) + " that the Takubomatic block holds";
         return false;
     }
-    const auto bits = static_cast<uint16_t>(value);
-    block[at] = static_cast<char>(bits & 0xFFu);
-    block[at + 1] = static_cast<char>(bits >> 8);
+    writeLittle16(&block[at], static_cast<uint16_t>(value));
     return true;
 }
 
@@ -68,7 +67,8 @@ bool putTrace(std::string& block, std::size_t at, const std::vector<int>& outlin
     if (!putLittle16(block, at, tracer(0), isSigned, "the first of the " + what, error))
         return false;
     for (int j = 0; j + 1 < kPoints; ++j)
-        block[at + 2 + static_cast<std::size_t>(j)] = static_cast<char>(tracer(j + 1) - tracer(j));
+        write8(&block[at + 2 + static_cast<std::size_t>(j)],
+               static_cast<uint8_t>(tracer(j + 1) - tracer(j)));
     return true;
 }
 
