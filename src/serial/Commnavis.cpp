@@ -39,17 +39,6 @@ static_assert(kPointsPerEye <= kTracePointSlots, "the record holds every point")
 static_assert(kRadiusDeltasAt + kDifferences == kLt980RadiiSize - 1);
 static_assert(kZDeltasAt + kDifferences == kLt980ZSize - 1);
 
-constexpr int64_t nested(int64_t inner, int64_t step) {
-    return inner * 1000 + step;
-}
-
-const char kOpenFailed[] = "Erro na inicialização da conexão com o Tracer.";
-const char kBlockFailed[] = "Erro no recebimento de dados da leitura.";
-const char kCloseFailed[] = "Erro no encerramento da conexão com o Tracer.";
-
-// The unit's own port: open only while a reading runs.
-CommPort g_port;
-
 // The payloads of one reading, kept apart until every block has come.
 struct Lt980Blocks {
     unsigned char measures[kLt980MeasuresSize];
@@ -105,16 +94,16 @@ int64_t ExchangeLt980Block(CommPort& port, const unsigned char* request, int req
 
     const int64_t enquired = Enquire(port);
     if (enquired != 0)
-        return nested(enquired, 10);
+        return NestedError(enquired, 10);
     const int64_t confirmed = SendAndConfirm(port, request, requestLength);
     if (confirmed != 0)
-        return nested(confirmed, 20);
+        return NestedError(confirmed, 20);
 
     unsigned char header[kHeaderSize] = {};
     int got = 0;
     const int64_t headerResult = ReceiveBlock(port, kHeaderSize, header, got);
     if (headerResult != 0)
-        return nested(headerResult, 30);
+        return NestedError(headerResult, 30);
     if (header[0] != request[3] || header[1] != request[4])
         return 40;
     if (readBigU16(header + 2) != expected)
@@ -123,10 +112,10 @@ int64_t ExchangeLt980Block(CommPort& port, const unsigned char* request, int req
     std::array<unsigned char, kLt980LargestPayload> payload{};
     const int64_t payloadResult = ReceiveBlock(port, expected, payload.data(), got);
     if (payloadResult != 0)
-        return nested(payloadResult, 60);
+        return NestedError(payloadResult, 60);
     const int64_t acknowledged = SendBlock(port, &kAck, 1);
     if (acknowledged != 0)
-        return nested(acknowledged, 70);
+        return NestedError(acknowledged, 70);
 
     std::memcpy(destination, payload.data(), static_cast<std::size_t>(expected));
     delivered = expected;
@@ -134,13 +123,9 @@ int64_t ExchangeLt980Block(CommPort& port, const unsigned char* request, int req
 }
 
 int64_t ReadLt980(struct_tracedata& record, const char* device, int baudRate, std::string& detail) {
-    const int64_t opened = OpenLink(g_port, device, baudRate);
-    if (opened != 0) {
-        if (opened > 10) // past the open itself: the device is held
-            CloseLink(g_port);
-        detail = kOpenFailed;
-        return nested(opened, 10);
-    }
+    CommPort port; // open only while the reading runs
+    if (const int64_t opened = OpenLinkForReading(port, device, baudRate, detail); opened != 0)
+        return opened;
 
     Lt980Blocks blocks{};
     struct Step {
@@ -158,19 +143,17 @@ int64_t ReadLt980(struct_tracedata& record, const char* device, int baudRate, st
         const unsigned char request[kLt980RequestSize] = {kRequestStart, kRequestLetter, 0x00, 0x01,
                                                           step.number};
         int delivered = 0;
-        const int64_t exchanged = ExchangeLt980Block(g_port, request, kLt980RequestSize,
-                                                     step.length, step.destination, delivered);
+        const int64_t exchanged = ExchangeLt980Block(port, request, kLt980RequestSize, step.length,
+                                                     step.destination, delivered);
         if (exchanged != 0) {
-            CloseLink(g_port);
-            detail = kBlockFailed;
-            return nested(exchanged, step.code);
+            CloseLink(port);
+            detail = kLinkReceiveFailed;
+            return NestedError(exchanged, step.code);
         }
     }
 
-    if (CloseLink(g_port) != 0) {
-        detail = kCloseFailed;
-        return 1070;
-    }
+    if (const int64_t closed = CloseLinkAfterReading(port, 1070, detail); closed != 0)
+        return closed;
     storeBlocks(blocks, record);
     return 0;
 }

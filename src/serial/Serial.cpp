@@ -13,10 +13,6 @@ constexpr uint16_t kXonLim = 2048;         // kept in the record, no terminal co
 constexpr uint16_t kXoffLim = 512;
 constexpr unsigned char kNoSpecialChar = 0xFF;
 
-constexpr int64_t nested(int64_t inner, int64_t step) {
-    return inner * 1000 + step;
-}
-
 int64_t configureLine(CommPort& port, int baudRate) {
     port.dcb.BaudRate = static_cast<uint32_t>(baudRate);
     port.dcb.ByteSize = 8;
@@ -32,6 +28,10 @@ int64_t configureLine(CommPort& port, int baudRate) {
 
 } // namespace
 
+const char* const kLinkOpenFailed = "Erro na inicialização da conexão com o Tracer.";
+const char* const kLinkCloseFailed = "Erro no encerramento da conexão com o Tracer.";
+const char* const kLinkReceiveFailed = "Erro no recebimento de dados da leitura.";
+
 int64_t OpenLink(CommPort& port, const char* device, int baudRate) {
     if (port.Open(device) != 0)
         return 10;
@@ -46,6 +46,8 @@ int64_t OpenLink(CommPort& port, const char* device, int baudRate) {
     port.timeouts = CommTimeouts{0, 0, kReadTotalMs, kWriteMsPerByte, 0};
     if (port.SetTimeouts() != 0)
         return 80;
+    // The event mask and the queue sizes change nothing on a terminal; the
+    // calls stay for their step numbers (they fail only on a closed port).
     if (port.SetMask(0) != 0)
         return 90;
     if (port.Setup(kQueueSize, kQueueSize) != 0)
@@ -80,7 +82,7 @@ int64_t SendAndConfirm(CommPort& port, const unsigned char* bytes, int count) {
     int got = 0;
     const int64_t received = ReceiveBlock(port, 1, &answer, got);
     if (received != 0)
-        return nested(received, 30);
+        return NestedError(received, 30);
     if (answer == kAck)
         return 0;
     return answer == kNak ? 40 : 50;
@@ -115,23 +117,31 @@ int64_t ReceiveBlock(CommPort& port, int wanted, unsigned char* destination, int
 int64_t Enquire(CommPort& port) {
     const int64_t confirmed = SendAndConfirm(port, &kEnq, 1);
     if (confirmed != 0)
-        return nested(confirmed, 10);
+        return NestedError(confirmed, 10);
     return port.Purge(kPurgeAll) != 0 ? 20 : 0;
 }
 
-int64_t StartTimedReading(CommPort& port, const char* device, int baudRate, std::string& detail) {
+int64_t OpenLinkForReading(CommPort& port, const char* device, int baudRate, std::string& detail) {
     const int64_t opened = OpenLink(port, device, baudRate);
     if (opened == 0)
         return 0;
-    if (opened > 10)
+    if (opened > 10) // past the open itself the device is held
         CloseLink(port);
-    detail = "Erro na inicialização da conexão com o Tracer.";
-    return nested(opened, 10);
+    detail = kLinkOpenFailed;
+    return NestedError(opened, 10);
+}
+
+int64_t CloseLinkAfterReading(CommPort& port, int64_t failure, std::string& detail) {
+    if (CloseLink(port) == 0)
+        return 0;
+    detail = kLinkCloseFailed;
+    return failure;
+}
+
+int64_t StartTimedReading(CommPort& port, const char* device, int baudRate, std::string& detail) {
+    return OpenLinkForReading(port, device, baudRate, detail);
 }
 
 int64_t StopTimedReading(CommPort& port, std::string& detail) {
-    if (CloseLink(port) == 0)
-        return 0;
-    detail = "Erro no encerramento da conexão com o Tracer.";
-    return 1070;
+    return CloseLinkAfterReading(port, 1070, detail);
 }

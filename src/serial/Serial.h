@@ -14,6 +14,17 @@
 #include <cstdint>
 #include <string>
 
+// The error number of a step that failed because an operation it called
+// failed with `inner`.
+constexpr int64_t NestedError(int64_t inner, int64_t step) {
+    return inner * 1000 + step;
+}
+
+// What the user reads about a failed link, in every serial reading.
+extern const char* const kLinkOpenFailed;    // "Erro na inicialização da conexão com o Tracer."
+extern const char* const kLinkCloseFailed;   // "Erro no encerramento da conexão com o Tracer."
+extern const char* const kLinkReceiveFailed; // "Erro no recebimento de dados da leitura."
+
 // Opens `device` and sets it up: 8N1 at baudRate, raw bytes, device flow
 // control as found, reads of up to 5 s, writes of up to 1 s per byte, both
 // queues flushed, DTR and RTS raised. 10 open failed (also when the port is
@@ -45,9 +56,15 @@ int64_t ReceiveBlock(CommPort& port, int wanted, unsigned char* destination, int
 // flushes both directions: 20 when that failed.
 int64_t Enquire(CommPort& port);
 
-// The port of the timer-driven readings. StartTimedReading: 0, or r * 1000 + 10
-// after OpenLink failed with r (the port is closed again). StopTimedReading: 0,
-// or 1070 when closing failed (also when the port was not open). On failure
+// A reading's open: 0, or r * 1000 + 10 after OpenLink failed with r, the
+// device closed again if the open itself had succeeded, `detail` the open text.
+int64_t OpenLinkForReading(CommPort& port, const char* device, int baudRate, std::string& detail);
+// A reading's close: 0, or `failure` with the close text in `detail` when
+// closing failed (also when the port was not open).
+int64_t CloseLinkAfterReading(CommPort& port, int64_t failure, std::string& detail);
+
+// The port of the timer-driven readings. StartTimedReading opens it as a
+// reading does; StopTimedReading closes it, 1070 when that failed. On failure
 // `detail` gets the text for the user.
 int64_t StartTimedReading(CommPort& port, const char* device, int baudRate, std::string& detail);
 int64_t StopTimedReading(CommPort& port, std::string& detail);

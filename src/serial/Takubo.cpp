@@ -42,17 +42,7 @@ static_assert(kTakubomaticPoints <= kTracePointSlots);
 
 constexpr double kHundredthsToMm = 0.01;
 
-const char* const kOpenText = "Erro na inicialização da conexão com o Tracer.";
 const char* const kRequestText = "Erro na solicitação de dados para o Tracer.";
-const char* const kReceiveText = "Erro no recebimento de dados da leitura.";
-const char* const kCloseText = "Erro no encerramento da conexão com o Tracer.";
-
-// The port of this tracer, closed between readings.
-CommPort g_port;
-
-constexpr int64_t nested(int64_t inner, int64_t step) {
-    return inner * 1000 + step;
-}
 
 double hundredths(const unsigned char* block, int offset) {
     return readLittleU16(block + offset) * kHundredthsToMm;
@@ -89,25 +79,25 @@ void fillRecord(struct_tracedata& record, const unsigned char* block) {
 }
 
 // Request 1 and its fixed answer: 0, or the error number of step 20.
-int64_t requestData() {
+int64_t requestData(CommPort& port) {
     unsigned char answer[kTakubomaticMessageSize] = {};
     int got = 0;
     const int64_t exchanged =
-        ExchangeTakubomaticBlock(g_port, kRequest1, sizeof kRequest1, sizeof answer, answer, got);
+        ExchangeTakubomaticBlock(port, kRequest1, sizeof kRequest1, sizeof answer, answer, got);
     if (exchanged != 0)
-        return nested(exchanged, 20);
+        return NestedError(exchanged, 20);
     if (got < kTakubomaticMessageSize || std::memcmp(answer, kAnswer1, sizeof answer) != 0)
         return 20;
     return 0;
 }
 
 // Request 2 and the data block: 0, or the error number of step 30.
-int64_t receiveBlock(unsigned char* block) {
+int64_t receiveBlock(CommPort& port, unsigned char* block) {
     int got = 0;
-    const int64_t exchanged = ExchangeTakubomaticBlock(g_port, kRequest2, sizeof kRequest2,
+    const int64_t exchanged = ExchangeTakubomaticBlock(port, kRequest2, sizeof kRequest2,
                                                        kTakubomaticBlockSize, block, got);
     if (exchanged != 0)
-        return nested(exchanged, 30);
+        return NestedError(exchanged, 30);
     return got < kTakubomaticBlockSize ? 30 : 0;
 }
 
@@ -118,7 +108,7 @@ int64_t ExchangeTakubomaticBlock(CommPort& port, const unsigned char* request, i
     delivered = 0;
     const int64_t sent = SendBlock(port, request, length);
     if (sent != 0)
-        return nested(sent, 20);
+        return NestedError(sent, 20);
     activeClock().sleep(kAnswerDelayMs);
     // Received here first, so a failed exchange leaves the destination alone.
     unsigned char received[kTakubomaticBlockSize];
@@ -127,7 +117,7 @@ int64_t ExchangeTakubomaticBlock(CommPort& port, const unsigned char* request, i
     int got = 0;
     const int64_t result = ReceiveBlock(port, take, received, got);
     if (result != 0)
-        return nested(result, 30);
+        return NestedError(result, 30);
     std::memcpy(destination, received, static_cast<std::size_t>(got));
     delivered = got;
     return 0;
@@ -135,30 +125,24 @@ int64_t ExchangeTakubomaticBlock(CommPort& port, const unsigned char* request, i
 
 int64_t ReadTakubomatic(struct_tracedata& record, const char* device, int baudRate,
                         std::string& detail) {
-    const int64_t opened = OpenLink(g_port, device, baudRate);
-    if (opened != 0) {
-        if (opened > 10) // past the open itself the device is open: close it again
-            CloseLink(g_port);
-        detail = kOpenText;
-        return nested(opened, 10);
-    }
-    const int64_t requested = requestData();
+    CommPort port; // open only while the reading runs
+    if (const int64_t opened = OpenLinkForReading(port, device, baudRate, detail); opened != 0)
+        return opened;
+    const int64_t requested = requestData(port);
     if (requested != 0) {
-        CloseLink(g_port);
+        CloseLink(port);
         detail = kRequestText;
         return requested;
     }
     unsigned char block[kTakubomaticBlockSize] = {};
-    const int64_t received = receiveBlock(block);
+    const int64_t received = receiveBlock(port, block);
     if (received != 0) {
-        CloseLink(g_port);
-        detail = kReceiveText;
+        CloseLink(port);
+        detail = kLinkReceiveFailed;
         return received;
     }
-    if (CloseLink(g_port) != 0) {
-        detail = kCloseText;
-        return 1040;
-    }
+    if (const int64_t closed = CloseLinkAfterReading(port, 1040, detail); closed != 0)
+        return closed;
     fillRecord(record, block);
     return 0;
 }
