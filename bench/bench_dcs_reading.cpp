@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
     std::printf("bound of the program's share: one %d ms tick + %d ms for each of %d records = "
                 "%d ms\n",
                 kTickMs, kSettleMs, kRecordsPerReading, kTickMs + kSettleMs * kRecordsPerReading);
-    StopTimedReading(port, detail);
+    static_cast<void>(StopTimedReading(port, detail)); // the figures are out already
     kill(sim.pid, SIGTERM);
     waitpid(sim.pid, nullptr, 0);
     std::string cleanup = std::string("rm -rf '") + folder + "'";

@@ -212,8 +212,9 @@ int encode(const char* plainPath, const char* outPath) {
     text.resize(plain.size() + CRijndael::kBlockSize);
     std::vector<unsigned char> cipher(text.size());
     int length = 0;
-    encipherReadingText(text.data(), static_cast<int>(plain.size()), static_cast<int>(text.size()),
-                        cipher.data(), length); // fits: text has a whole block to spare
+    // It fits: text has a whole block to spare.
+    static_cast<void>(encipherReadingText(text.data(), static_cast<int>(plain.size()),
+                                          static_cast<int>(text.size()), cipher.data(), length));
     cipher.resize(static_cast<size_t>(length));
     if (writeFileAtomically(outPath, cipher.data(), cipher.size()) != kWriteDone) {
         std::fprintf(stderr, "krvw-tool: cannot write %s: %s\n", outPath, std::strerror(errno));

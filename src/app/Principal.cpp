@@ -147,7 +147,7 @@ TformPrincipal::TformPrincipal(QWidget* parent)
 
 TformPrincipal::~TformPrincipal() {
     std::string detail;
-    StopTimedReading(m_portaTimer, detail);
+    static_cast<void>(StopTimedReading(m_portaTimer, detail)); // no one left to tell
 }
 
 void TformPrincipal::criarControles() {
@@ -254,8 +254,9 @@ void TformPrincipal::AplicarParametros() {
     lblRotuloPorta->hide();
     lblPorta->clear();
     fecharServidor();
+    // The port is closed before every apply, open or not: "not open" is no news.
     std::string detail;
-    StopTimedReading(m_portaTimer, detail);
+    static_cast<void>(StopTimedReading(m_portaTimer, detail));
 
     const int lido = LerParametros(m_parametros, m_caminhoIni, m_ui);
     m_diretorioLeitura = DiretorioLeitura(m_parametros.caminhoLeitura);
@@ -265,7 +266,7 @@ void TformPrincipal::AplicarParametros() {
         return;
     }
     TimerSerial->stop();
-    StopTimedReading(m_portaTimer, detail);
+    static_cast<void>(StopTimedReading(m_portaTimer, detail));
 
     const TracerModel* tracer = tracerModel(m_parametros.modeloTracer);
     if (tracer != nullptr && usesSerialPort(*tracer) && !verificarPortaSerial())
@@ -341,9 +342,11 @@ bool TformPrincipal::abrirServidorConfigurado() {
 }
 
 void TformPrincipal::iniciarLeituraTemporizada() {
+    // A port that does not open is not reported: the timer then finds no bytes
+    // (the port's presence and its rate were checked before).
     std::string detail;
-    StartTimedReading(m_portaTimer, m_dispositivoSerial.c_str(), std::stoi(m_parametros.baudRate),
-                      detail);
+    static_cast<void>(StartTimedReading(m_portaTimer, m_dispositivoSerial.c_str(),
+                                        std::stoi(m_parametros.baudRate), detail));
     TimerSerial->start();
     if (m_tratadorSerial.reiniciar)
         m_tratadorSerial.reiniciar();
@@ -454,7 +457,8 @@ void TformPrincipal::btnLeituraSerialClick() {
 }
 
 void TformPrincipal::salvarLeitura() {
-    saveReading(*m_registro, m_diretorioLeitura, m_contexto, m_ui);
+    // The save flow tells the user how it went.
+    static_cast<void>(saveReading(*m_registro, m_diretorioLeitura, m_contexto, m_ui));
 }
 
 void TformPrincipal::btnPararClick() {

@@ -30,15 +30,15 @@ std::string CaminhoIni(const std::string& executablePath);
 
 // Fills the record from the file; a missing, empty or invalid file is replaced by
 // the default values. 1 when the file was read, else the result of GravarParametros.
-int LerParametros(struct_parametros& parametros, const std::string& path, UserInterface& ui,
-                  Edicao edicao = Edicao::Web);
+[[nodiscard]] int LerParametros(struct_parametros& parametros, const std::string& path,
+                                UserInterface& ui, Edicao edicao = Edicao::Web);
 // Replaces the file with the record's lines. 1 on success; 0 with a message when
 // the file cannot be written (an existing file is then left as it was).
-int GravarParametros(const struct_parametros& parametros, const std::string& path,
-                     UserInterface& ui, Edicao edicao = Edicao::Web);
+[[nodiscard]] int GravarParametros(const struct_parametros& parametros, const std::string& path,
+                                   UserInterface& ui, Edicao edicao = Edicao::Web);
 // The default values, written to the file: the result of GravarParametros.
-int ParametrosPadrao(struct_parametros& parametros, const std::string& path, UserInterface& ui,
-                     Edicao edicao = Edicao::Web);
+[[nodiscard]] int ParametrosPadrao(struct_parametros& parametros, const std::string& path,
+                                   UserInterface& ui, Edicao edicao = Edicao::Web);
 
 // "9600" etc.: an optional sign and decimal digits only, within 32 bits.
-bool parseConfigInteger(const std::string& text, int& value);
+[[nodiscard]] bool parseConfigInteger(const std::string& text, int& value);

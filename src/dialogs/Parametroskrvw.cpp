@@ -261,7 +261,7 @@ void TformParametrosBase::FormShow() {
     for (int i = 0; i < m_numeroPortas; ++i)
         cbPortaSerial->addItem(QString::fromUtf8(m_portas[i]));
     // A missing or invalid file is replaced by the defaults, with its messages.
-    LerParametros(m_parametros, m_caminhoIni, userInterface(), m_layout.edicao);
+    static_cast<void>(LerParametros(m_parametros, m_caminhoIni, userInterface(), m_layout.edicao));
     btnCancelarClick();
 }
 
@@ -343,7 +343,8 @@ void TformParametrosBase::btnConfirmarClick() {
     if (checkMsgSucesso != nullptr)
         m_parametros.noMsg = checkMsgSucesso->isChecked();
     // A write failure has shown its message; the dialog closes all the same.
-    GravarParametros(m_parametros, m_caminhoIni, userInterface(), m_layout.edicao);
+    static_cast<void>(
+        GravarParametros(m_parametros, m_caminhoIni, userInterface(), m_layout.edicao));
     accept();
 }
 

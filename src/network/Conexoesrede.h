@@ -28,28 +28,29 @@ struct SlotDeConexao {
 void InicializarTabelaDeConexoes();
 
 // The lowest free slot for `conexao`: 0 and its number, or 1 and -1 when all are in use.
-int AlocarSlot(ConexaoCliente* conexao, int& slot);
+[[nodiscard]] int AlocarSlot(ConexaoCliente* conexao, int& slot);
 
 // 0 the slot is free again (ring emptied); 1 the check failed, nothing changed.
-int LiberarSlot(ConexaoCliente* conexao, int slot);
+[[nodiscard]] int LiberarSlot(ConexaoCliente* conexao, int slot);
 
 // 0 and the count of bytes held; 1 on a failed check (count untouched).
-int BytesNoAnel(ConexaoCliente* conexao, int slot, int& quantidade);
+[[nodiscard]] int BytesNoAnel(ConexaoCliente* conexao, int slot, int& quantidade);
 
 // 0 and 99,999 minus the bytes held; 1 on a failed check.
-int EspacoLivre(ConexaoCliente* conexao, int slot, int& quantidade);
+[[nodiscard]] int EspacoLivre(ConexaoCliente* conexao, int slot, int& quantidade);
 
 // Appends n bytes behind those held. 0 stored; 1 check failed; 2 the free-space
 // query failed; 3 n is negative or larger than the free space: nothing stored.
-int AnexarAoAnel(ConexaoCliente* conexao, int slot, const unsigned char* bytes, int n);
+[[nodiscard]] int AnexarAoAnel(ConexaoCliente* conexao, int slot, const unsigned char* bytes,
+                               int n);
 
 // Copies the n oldest bytes to `destino`, leaving the ring as it is. 0 copied;
 // 1 check failed; 2 the bytes-held query failed; 3 n is negative or more than
 // is held: nothing copied.
-int EspiarAnel(ConexaoCliente* conexao, int slot, unsigned char* destino, int n);
+[[nodiscard]] int EspiarAnel(ConexaoCliente* conexao, int slot, unsigned char* destino, int n);
 
 // Removes the n oldest bytes. Codes as EspiarAnel; nothing removed on failure.
-int ConsumirDoAnel(ConexaoCliente* conexao, int slot, int n);
+[[nodiscard]] int ConsumirDoAnel(ConexaoCliente* conexao, int slot, int n);
 
 // Frees every slot in use (the server was closed and dropped its connections);
 // the connections' later notifications find their slots free.

@@ -42,33 +42,33 @@ constexpr int kResultadoErro = -3;      // the device reported an error
 
 // The first 9 bytes of a message: true, with the payload length (bytes 7 and 8
 // read as a signed 16-bit number), when the lead byte and the type agree.
-bool VerificarCabecalho(const unsigned char* cabecalho, int& tamanhoPayload);
+[[nodiscard]] bool VerificarCabecalho(const unsigned char* cabecalho, int& tamanhoPayload);
 
 // The type (1 to 8) of a whole message of n bytes, or 0 when it is not one.
-int ReconhecerMensagem(const unsigned char* mensagem, int n);
+[[nodiscard]] int ReconhecerMensagem(const unsigned char* mensagem, int n);
 
 // Writes code, words, length, payload, 0x00 0x00 0x19 into `destino`, which
 // holds `capacidade` bytes. The message's length, or 0 when it would not fit
 // (nothing written then).
-int MontarMensagem(unsigned char* destino, int capacidade, const unsigned char codigo[3],
-                   const unsigned char* payload, int tamanhoPayload, uint16_t palavraA,
-                   uint16_t palavraB);
+[[nodiscard]] int MontarMensagem(unsigned char* destino, int capacidade,
+                                 const unsigned char codigo[3], const unsigned char* payload,
+                                 int tamanhoPayload, uint16_t palavraA, uint16_t palavraB);
 
 // Handles one whole message of n bytes: an outcome (above), and in `resposta`
 // (kTamanhoBufferMensagem bytes) the reply to send, `tamanhoResposta` bytes,
 // 0 when there is none.
-int TratarMensagem(const unsigned char* mensagem, int n, unsigned char* resposta,
-                   int& tamanhoResposta, struct_tracedata& registro);
+[[nodiscard]] int TratarMensagem(const unsigned char* mensagem, int n, unsigned char* resposta,
+                                 int& tamanhoResposta, struct_tracedata& registro);
 
 // Decodes a Job data message into the relay store and the frame record: 2, or
 // -1 when the message is invalid.
-int DecodificarJob(const unsigned char* mensagem, int n, struct_tracedata& registro);
+[[nodiscard]] int DecodificarJob(const unsigned char* mensagem, int n, struct_tracedata& registro);
 
 // The Job data message answering the Job request `pedido`, built from the relay
 // store into `resposta` (kTamanhoBufferMensagem bytes): its length, 2084. When
 // no Job data has been received since the program started, the answer is the
 // Error message (0x01 0x00) instead, 14 bytes: there is no job to send.
-int MontarMensagemJob(unsigned char* resposta, const unsigned char* pedido);
+[[nodiscard]] int MontarMensagemJob(unsigned char* resposta, const unsigned char* pedido);
 
 // The job identification text now held (at most 16 characters).
 const char* TextoIdentificacaoJob();

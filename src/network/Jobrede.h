@@ -16,4 +16,4 @@ void GuardarIdentificacaoJob(const unsigned char* texto);
 void CopiarIdentificacaoJob(struct_tracedata& registro);
 
 // The 14-byte Error message (payload 0x01 0x00) with the words given: its length.
-int MontarMensagemErro(unsigned char* resposta, uint16_t palavraA, uint16_t palavraB);
+[[nodiscard]] int MontarMensagemErro(unsigned char* resposta, uint16_t palavraA, uint16_t palavraB);

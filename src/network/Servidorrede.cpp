@@ -46,8 +46,9 @@ int agir(int resultado, const unsigned char* mensagem, ConexaoCliente& conexao,
         return 1;
     case kResultadoTracado:
         if (contexto.leitura != nullptr && contexto.ui != nullptr)
-            saveReading(*contexto.registro, contexto.diretorioLeitura, *contexto.leitura,
-                        *contexto.ui);
+            // The save flow tells the user how it went; the tracer's exchange goes on alike.
+            static_cast<void>(saveReading(*contexto.registro, contexto.diretorioLeitura,
+                                          *contexto.leitura, *contexto.ui));
         return 1;
     case kResultadoEnviarJob: {
         unsigned char job[kTamanhoBufferMensagem];
@@ -109,7 +110,8 @@ int ProcessarMensagem(ConexaoCliente& conexao, ContextoRede& contexto) {
     unsigned char mensagem[kTamanhoBufferMensagem];
     if (EspiarAnel(&conexao, conexao.slot, mensagem, total) != 0)
         return 0;
-    ConsumirDoAnel(&conexao, conexao.slot, total);
+    // Just peeked, so they are there: taking them cannot fail.
+    static_cast<void>(ConsumirDoAnel(&conexao, conexao.slot, total));
 
     unsigned char resposta[kTamanhoBufferMensagem];
     int tamanhoResposta = 0;
@@ -152,7 +154,7 @@ bool ReceberNoAnel(ConexaoCliente& conexao) {
     if (quantidade < 0)
         return false;
     // Bytes that do not fit the ring are dropped; what it holds is still handled.
-    AnexarAoAnel(&conexao, conexao.slot, recebidos, quantidade);
+    static_cast<void>(AnexarAoAnel(&conexao, conexao.slot, recebidos, quantidade));
     return true;
 }
 

@@ -33,13 +33,13 @@ struct ContextoRede {
 
 // 0 sent; -1 the connection is no longer open; -2 sending failed and the
 // connection was closed. On -1 and -2 `erro` holds the text to show.
-int EnviarAoDispositivo(const unsigned char* bytes, int quantidade, ConexaoCliente& conexao,
-                        std::string& erro);
+[[nodiscard]] int EnviarAoDispositivo(const unsigned char* bytes, int quantidade,
+                                      ConexaoCliente& conexao, std::string& erro);
 
 // Takes one whole message out of the connection's ring and handles it: 1 when
 // the caller is to look for another, 0 when no whole message is there yet or
 // the connection was closed.
-int ProcessarMensagem(ConexaoCliente& conexao, ContextoRede& contexto);
+[[nodiscard]] int ProcessarMensagem(ConexaoCliente& conexao, ContextoRede& contexto);
 
 // A connection was accepted: it gets the lowest free slot, or is closed at once.
 void ServerSocketZURServerClientConnect(ConexaoCliente& conexao);
@@ -50,7 +50,7 @@ void ServerSocketZURServerClientRead(ConexaoCliente& conexao, ContextoRede& cont
 // connection's ring (what does not fit is dropped); true when bytes were taken
 // and the messages are to be handled. A connection without a slot is closed;
 // one no longer connected is left as it is.
-bool ReceberNoAnel(ConexaoCliente& conexao);
+[[nodiscard]] bool ReceberNoAnel(ConexaoCliente& conexao);
 // The second half: every whole message the ring holds is handled, in order.
 void ProcessarMensagens(ConexaoCliente& conexao, ContextoRede& contexto);
 // An operation on the connection failed with `codigo`. The connection aborted

@@ -16,7 +16,8 @@ enum AtomicWriteResult {
 
 // The data goes to a hidden temporary file beside `path`, is flushed to disk,
 // and then renamed to `path`. On failure nothing is left behind.
-AtomicWriteResult writeFileAtomically(const std::string& path, const void* data, size_t size);
+[[nodiscard]] AtomicWriteResult writeFileAtomically(const std::string& path, const void* data,
+                                                    size_t size);
 
 // The system calls the writer uses; tests replace them to act out a full disk.
 struct FileSystemCalls {

@@ -14,14 +14,14 @@ public:
 
     // 0 on success; 1 width outside 0..4096; 2 height outside 0..4096;
     // 3 no memory for the pixels. Fills the picture with the background.
-    int setSize(int width, int height);
+    [[nodiscard]] int setSize(int width, int height);
     // Bresenham line, both end points included; pixels outside are skipped. Returns 0.
     int drawLine(int x1, int y1, int x2, int y2, int colour);
     // 0; 1 no pixels; 2 negative coordinate; 3 x past width; 4 y past height.
-    int fillRect(int x1, int y1, int x2, int y2, int colour);
+    [[nodiscard]] int fillRect(int x1, int y1, int x2, int y2, int colour);
     // Builds the BMP file (54-byte header + pixel rows); 0, or 1 with no pixels.
     // The bytes stay owned by the object until the next toBmp or its destruction.
-    int toBmp(const unsigned char*& bytes, int& size);
+    [[nodiscard]] int toBmp(const unsigned char*& bytes, int& size);
 
     void setPixel(int x, int y, int colour);
     int pixel(int x, int y) const; // -1 outside the picture

@@ -10,4 +10,5 @@ constexpr int kFrameImageCapacity = 500000; // bytes of BMP the caller provides
 // Draws the record (after computeGeometry) and copies the BMP bytes into `out`,
 // which has room for kFrameImageCapacity bytes. Returns 0, or 1 when the picture
 // could not be made (no memory); then outSize is 0.
-int renderFrameImage(const struct_tracedata& record, unsigned char* out, int& outSize);
+[[nodiscard]] int renderFrameImage(const struct_tracedata& record, unsigned char* out,
+                                   int& outSize);

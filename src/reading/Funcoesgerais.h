@@ -43,7 +43,7 @@ public:
 
     // 1 on success; 0 when the text is 10000 characters or longer, or has more
     // than kCsvFields fields (then nothing is split and count keeps its value).
-    int split(const char* text);
+    [[nodiscard]] int split(const char* text);
     const char* item(int i) const;
     int count() const { return m_count; }
 

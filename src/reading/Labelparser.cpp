@@ -90,7 +90,9 @@ void readValueLists(const LineField& lines, CSVreader& csv, struct_tracedata& re
         else
             eye->zCount = static_cast<int32_t>(count);
         if (joinValueLines(lines, headers[h], continuation, joined.get()))
-            storeValueList(csv, joined.get(), static_cast<int>(count), *eye, kind);
+            // A list of another length leaves the eye's values as cleared.
+            static_cast<void>(
+                storeValueList(csv, joined.get(), static_cast<int>(count), *eye, kind));
     }
 }
 

@@ -14,5 +14,5 @@ int parseTraceLabels(struct_tracedata& record, const char* text);
 // Stores the ';' fields of `joined` as radii (kind 1) or z values (kind 2) of the
 // eye's points 0..expectedCount-1. 0 when stored; 1 when the field count differs
 // from expectedCount, or expectedCount is outside the eye's point slots (nothing stored).
-int storeValueList(CSVreader& csv, const char* joined, int expectedCount, struct_eyetrace& eye,
-                   int kind);
+[[nodiscard]] int storeValueList(CSVreader& csv, const char* joined, int expectedCount,
+                                 struct_eyetrace& eye, int kind);

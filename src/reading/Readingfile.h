@@ -32,23 +32,23 @@ extern const char* const kMessageReadingTooLong;
 
 // The R= or Z= lines of one eye into `out` (room for kValueListSize characters),
 // without CR LF after the last line. 0, or 1 when the list is empty (out unchanged).
-int formatValueList(char* out, const struct_eyetrace& eye, int kind);
+[[nodiscard]] int formatValueList(char* out, const struct_eyetrace& eye, int kind);
 
 // The plain text of the reading (blocks in file order, CR LF lines). 0, or 1 when
 // it would not fit `capacity` bytes (then `length` is 0).
-int buildReadingText(const struct_tracedata& record, const ReadingContext& context, char* text,
-                     int capacity, int& length);
+[[nodiscard]] int buildReadingText(const struct_tracedata& record, const ReadingContext& context,
+                                   char* text, int capacity, int& length);
 
 // Pads the `textLength` bytes of `text` (which holds `capacity`) as PKCS #7 in
 // place and enciphers them into `bytes` (room for the padded length) with the
 // reading key. 0, or 1 when the padding does not fit.
-int encipherReadingText(unsigned char* text, int textLength, int capacity, unsigned char* bytes,
-                        int& length);
+[[nodiscard]] int encipherReadingText(unsigned char* text, int textLength, int capacity,
+                                      unsigned char* bytes, int& length);
 
 // Plain text, padded and enciphered into `bytes` (room for kReadingTextCapacity).
 // 0, or 1 when the text is too long for the buffer.
-int buildReadingFile(const struct_tracedata& record, const ReadingContext& context,
-                     unsigned char* bytes, int& length);
+[[nodiscard]] int buildReadingFile(const struct_tracedata& record, const ReadingContext& context,
+                                   unsigned char* bytes, int& length);
 
 // "<n>" for a job whose leading integer is positive (all its digits, leading
 // zeros removed, however many), else "leitura".
@@ -65,12 +65,13 @@ enum SaveOutcome {
 
 // The save flow: geometry, picture, reading file, clipboard and message.
 // `writtenPath`, when given, receives the path of the file written.
-SaveOutcome saveReading(struct_tracedata& record, const std::string& readingDirectory,
-                        const ReadingContext& context, UserInterface& ui,
-                        std::string* writtenPath = nullptr);
+[[nodiscard]] SaveOutcome saveReading(struct_tracedata& record, const std::string& readingDirectory,
+                                      const ReadingContext& context, UserInterface& ui,
+                                      std::string* writtenPath = nullptr);
 
 // The plain text of a reading file's bytes (the reverse of buildReadingFile, for
 // the support tools: the program itself never reads a reading file back). False,
 // with the reason, for bytes that are not a reading file: too long, a length that
 // is not a non-zero multiple of 16, or padding that does not check.
-bool decipherReading(const std::string& cipher, std::string& plain, std::string& reason);
+[[nodiscard]] bool decipherReading(const std::string& cipher, std::string& plain,
+                                   std::string& reason);

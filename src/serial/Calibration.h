@@ -88,28 +88,28 @@ public:
 
     // Opens the device exclusively (no second opener, root included) for
     // blocking reads and writes. -1 if open already.
-    int Open(const char* name);
+    [[nodiscard]] int Open(const char* name);
     // Closes the device. The descriptor is gone afterwards even when close()
     // reports an error, so the port counts as closed in every case.
-    int Close();
-    int GetProperties();
-    int GetModemStatus();
-    int GetState();
-    int SetState();
-    int SetTimeouts();
-    int SetMask(uint32_t mask);
-    int Setup(uint32_t inQueue, uint32_t outQueue);
-    int Escape(int function);
+    [[nodiscard]] int Close();
+    [[nodiscard]] int GetProperties();
+    [[nodiscard]] int GetModemStatus();
+    [[nodiscard]] int GetState();
+    [[nodiscard]] int SetState();
+    [[nodiscard]] int SetTimeouts();
+    [[nodiscard]] int SetMask(uint32_t mask);
+    [[nodiscard]] int Setup(uint32_t inQueue, uint32_t outQueue);
+    [[nodiscard]] int Escape(int function);
     // Drops received bytes (RX flags) and bytes not yet transmitted (TX flags).
     // A pseudo-terminal transmits at once, so TX flags drop nothing there.
-    int Purge(uint32_t flags);
+    [[nodiscard]] int Purge(uint32_t flags);
     // Fails when the device has gone (hung up); else status.cbInQue is the
     // count of received bytes waiting. errors is always 0.
-    int ClearError(uint32_t& errors);
-    int Read(void* buffer, uint32_t count, uint32_t& done);
+    [[nodiscard]] int ClearError(uint32_t& errors);
+    [[nodiscard]] int Read(void* buffer, uint32_t count, uint32_t& done);
     // Returns when the bytes are on the line (the driver's queue drained) or the
     // write timeout ran out.
-    int Write(const void* buffer, uint32_t count, uint32_t& done);
+    [[nodiscard]] int Write(const void* buffer, uint32_t count, uint32_t& done);
 
     bool isOpen() const { return m_isOpen; }
     int handle() const { return m_fd; } // meaningful only while isOpen()

@@ -146,7 +146,7 @@ int64_t ReadLt980(struct_tracedata& record, const char* device, int baudRate, st
         const int64_t exchanged = ExchangeLt980Block(port, request, kLt980RequestSize, step.length,
                                                      step.destination, delivered);
         if (exchanged != 0) {
-            CloseLink(port);
+            static_cast<void>(CloseLink(port)); // the exchange's failure is the one to tell
             detail = kLinkReceiveFailed;
             return NestedError(exchanged, step.code);
         }

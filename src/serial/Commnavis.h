@@ -26,12 +26,14 @@ constexpr int kLt980LargestPayload = kLt980RadiiSize;
 // them) and `delivered` set to that count; on failure destination is untouched
 // and delivered is 0. A request of other than 5 bytes gives 20, an `expected`
 // outside 0..kLt980LargestPayload gives 50, both before anything is sent.
-int64_t ExchangeLt980Block(CommPort& port, const unsigned char* request, int requestLength,
-                           int expected, unsigned char* destination, int& delivered);
+[[nodiscard]] int64_t ExchangeLt980Block(CommPort& port, const unsigned char* request,
+                                         int requestLength, int expected,
+                                         unsigned char* destination, int& delivered);
 
 // Reads one tracing from an LT980 on `device` (opening and closing the port itself);
 // 0 and the frame record filled, or an error number with `detail` describing it.
 // The last three digits tell the step: 10 open, 20/30/40/50/60 blocks 1/2/3/5/6,
 // 70 close (1070); the digits above them the inner failure. On any failure the
 // port is closed and the record is left exactly as it was.
-int64_t ReadLt980(struct_tracedata& record, const char* device, int baudRate, std::string& detail);
+[[nodiscard]] int64_t ReadLt980(struct_tracedata& record, const char* device, int baudRate,
+                                std::string& detail);

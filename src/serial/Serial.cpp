@@ -61,8 +61,8 @@ int64_t OpenLink(CommPort& port, const char* device, int baudRate) {
 
 int64_t CloseLink(CommPort& port) {
     // Whatever the flushes give, the device is closed.
-    port.Purge(kPurgeRxAbort | kPurgeRxClear);
-    port.Purge(kPurgeTxAbort | kPurgeTxClear);
+    static_cast<void>(port.Purge(kPurgeRxAbort | kPurgeRxClear));
+    static_cast<void>(port.Purge(kPurgeTxAbort | kPurgeTxClear));
     return port.Close() != 0 ? 1 : 0;
 }
 
@@ -125,8 +125,8 @@ int64_t OpenLinkForReading(CommPort& port, const char* device, int baudRate, std
     const int64_t opened = OpenLink(port, device, baudRate);
     if (opened == 0)
         return 0;
-    if (opened > 10) // past the open itself the device is held
-        CloseLink(port);
+    if (opened > 10) // past the open itself the device is held; the open's failure is told
+        static_cast<void>(CloseLink(port));
     detail = kLinkOpenFailed;
     return NestedError(opened, 10);
 }

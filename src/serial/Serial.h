@@ -32,39 +32,42 @@ extern const char* const kLinkReceiveFailed; // "Erro no recebimento de dados da
 // 40 reading the line settings; 50 writing them (e.g. an unsupported rate);
 // 80 timeouts; 90 event mask; 100 queue sizes; 110 flush; 70 DTR/RTS.
 // Any code above 10 leaves the device open: the caller closes it with CloseLink.
-int64_t OpenLink(CommPort& port, const char* device, int baudRate);
+[[nodiscard]] int64_t OpenLink(CommPort& port, const char* device, int baudRate);
 
 // Flushes both directions and closes. 1 when closing failed (also when the
 // port was not open), else 0.
-int64_t CloseLink(CommPort& port);
+[[nodiscard]] int64_t CloseLink(CommPort& port);
 
 // 10 the write failed; 20 fewer than `count` bytes went out in time.
-int64_t SendBlock(CommPort& port, const unsigned char* bytes, int count);
+[[nodiscard]] int64_t SendBlock(CommPort& port, const unsigned char* bytes, int count);
 
 // SendBlock, then one answer byte: ACK 0, NAK 40, any other byte 50;
 // r * 1000 + 30 when receiving it failed with r (silence gives 40030).
-int64_t SendAndConfirm(CommPort& port, const unsigned char* bytes, int count);
+[[nodiscard]] int64_t SendAndConfirm(CommPort& port, const unsigned char* bytes, int count);
 
 // Waits up to 6 s, polling every 50 ms, for `wanted` bytes and reads them into
 // `destination`; `got` is the count of bytes read there. More waiting bytes
 // than wanted stay queued. 10 the queue could not be looked at; 20 the read
 // failed; 30 the read gave fewer bytes than were waiting; 40 fewer than
 // `wanted` came in time (those that came are in `destination`).
-int64_t ReceiveBlock(CommPort& port, int wanted, unsigned char* destination, int& got);
+[[nodiscard]] int64_t ReceiveBlock(CommPort& port, int wanted, unsigned char* destination,
+                                   int& got);
 
 // Sends ENQ and waits for ACK: r * 1000 + 10 when that failed with r; then
 // flushes both directions: 20 when that failed.
-int64_t Enquire(CommPort& port);
+[[nodiscard]] int64_t Enquire(CommPort& port);
 
 // A reading's open: 0, or r * 1000 + 10 after OpenLink failed with r, the
 // device closed again if the open itself had succeeded, `detail` the open text.
-int64_t OpenLinkForReading(CommPort& port, const char* device, int baudRate, std::string& detail);
+[[nodiscard]] int64_t OpenLinkForReading(CommPort& port, const char* device, int baudRate,
+                                         std::string& detail);
 // A reading's close: 0, or `failure` with the close text in `detail` when
 // closing failed (also when the port was not open).
-int64_t CloseLinkAfterReading(CommPort& port, int64_t failure, std::string& detail);
+[[nodiscard]] int64_t CloseLinkAfterReading(CommPort& port, int64_t failure, std::string& detail);
 
 // The port of the timer-driven readings. StartTimedReading opens it as a
 // reading does; StopTimedReading closes it, 1070 when that failed. On failure
 // `detail` gets the text for the user.
-int64_t StartTimedReading(CommPort& port, const char* device, int baudRate, std::string& detail);
-int64_t StopTimedReading(CommPort& port, std::string& detail);
+[[nodiscard]] int64_t StartTimedReading(CommPort& port, const char* device, int baudRate,
+                                        std::string& detail);
+[[nodiscard]] int64_t StopTimedReading(CommPort& port, std::string& detail);

@@ -231,9 +231,10 @@ void HandleDcsRecord(CommPort& port, struct_tracedata& record, const char* text,
         parseTraceLabels(record, text);
     // The reply goes out before the save flow; a tracing the tracer never
     // acknowledged is saved all the same.
-    SendDcsRecord(port, reply.text.c_str());
+    static_cast<void>(SendDcsRecord(port, reply.text.c_str()));
     if (reply.carriesTracing && context.reading != nullptr && context.ui != nullptr)
-        saveReading(record, context.readingDirectory, *context.reading, *context.ui);
+        static_cast<void>(saveReading(record, context.readingDirectory, *context.reading,
+                                      *context.ui)); // it tells the user how it went
 }
 
 int ChooseTraceFormat(const char offers[][kDcsOfferSize], int offerCount,

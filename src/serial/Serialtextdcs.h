@@ -79,12 +79,12 @@ void HandleDcsRecord(CommPort& port, struct_tracedata& record, const char* text,
 // Picks the trace format (and, when Z formats were offered, the Z format) from
 // the tracer's offers. 0 when chosen; 1 otherwise. Offers need not be
 // terminated within their 50 characters; counts outside 0..50 are limited to it.
-int ChooseTraceFormat(const char offers[][kDcsOfferSize], int offerCount,
-                      const char zOffers[][kDcsOfferSize], int zOfferCount,
-                      std::string& traceFormat, std::string& zFormat);
+[[nodiscard]] int ChooseTraceFormat(const char offers[][kDcsOfferSize], int offerCount,
+                                    const char zOffers[][kDcsOfferSize], int zOfferCount,
+                                    std::string& traceFormat, std::string& zFormat);
 
 // Frames `replyText` (label lines with CR LF, ending with RS) with ACK, FS, the
 // CRC line and GS, sends it and waits for the tracer's ACK. 0 when it came;
 // 1 otherwise, also when the framed reply would not fit kDcsMessageSize (then
 // nothing is sent). Nothing is ever resent.
-int SendDcsRecord(CommPort& port, const char* replyText);
+[[nodiscard]] int SendDcsRecord(CommPort& port, const char* replyText);

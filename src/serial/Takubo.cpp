@@ -130,14 +130,14 @@ int64_t ReadTakubomatic(struct_tracedata& record, const char* device, int baudRa
         return opened;
     const int64_t requested = requestData(port);
     if (requested != 0) {
-        CloseLink(port);
+        static_cast<void>(CloseLink(port)); // the request's failure is the one to tell
         detail = kRequestText;
         return requested;
     }
     unsigned char block[kTakubomaticBlockSize] = {};
     const int64_t received = receiveBlock(port, block);
     if (received != 0) {
-        CloseLink(port);
+        static_cast<void>(CloseLink(port)); // the block's failure is the one to tell
         detail = kLinkReceiveFailed;
         return received;
     }

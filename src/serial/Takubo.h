@@ -21,14 +21,15 @@ constexpr int kTakubomaticDifferences = kTakubomaticPoints - 1; // after the fir
 // kTakubomaticBlockSize bytes are received: a larger `wanted` shows as a smaller
 // count. 0, or r * 1000 + 20 when sending failed with r, r * 1000 + 30 when
 // receiving failed with r.
-int64_t ExchangeTakubomaticBlock(CommPort& port, const unsigned char* request, int length,
-                                 int wanted, unsigned char* destination, int& delivered);
+[[nodiscard]] int64_t ExchangeTakubomaticBlock(CommPort& port, const unsigned char* request,
+                                               int length, int wanted, unsigned char* destination,
+                                               int& delivered);
 
 // Reads one tracing from a Takubomatic FD-80 on `device` (opening and closing the port
 // itself); 0 and the frame record filled, or an error number with `detail` describing it.
 // On failure the record is left as it was.
-int64_t ReadTakubomatic(struct_tracedata& record, const char* device, int baudRate,
-                        std::string& detail);
+[[nodiscard]] int64_t ReadTakubomatic(struct_tracedata& record, const char* device, int baudRate,
+                                      std::string& detail);
 
 // The tracer's 400 points A[0] = first, A[i + 1] = A[i] + differences[i], in reverse
 // order and started at the old point 100: afterwards first = A[100] (its low 16 bits,

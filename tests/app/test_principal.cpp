@@ -181,7 +181,7 @@ private slots:
         QVERIFY(!m_janela->portaTimer().isOpen());
         QVERIFY(m_janela->timerSerial().isActive());
         QCOMPARE(texto("lblTracer"), QStringLiteral("Tracer: TopCom (serial)"));
-        outroPrograma.Close();
+        QCOMPARE(outroPrograma.Close(), 0);
         aplicar(configuracao(3, porta.path(), 55555, "")); // applying again retries the open
         QVERIFY(m_janela->portaTimer().isOpen());
     }

@@ -53,7 +53,7 @@ void singleBlocks(InputReader& in, ScriptedTracer& tracer) {
         check(result == 0 ? delivered == expected : delivered == 0);
         check(destination[kLt980LargestPayload] == 0xA5);
     }
-    CloseLink(port);
+    check(CloseLink(port) == 0);
 }
 
 } // namespace

@@ -52,7 +52,7 @@ void singleExchanges(InputReader& in, ScriptedTracer& tracer) {
         check(result == 0 || delivered == 0);
         check(destination[kTakubomaticBlockSize] == 0xA5);
     }
-    CloseLink(port);
+    check(CloseLink(port) == 0);
 }
 
 // S[k] = A[(100 - k) mod 400], first as 16 bits, differences as 8 bits.

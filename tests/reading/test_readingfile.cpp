@@ -236,13 +236,13 @@ TEST_F(SaveReading, WritesTheFileCopiesThePathAndTellsTheUser) {
 
 TEST_F(SaveReading, SameRecordSameFileAndTrailingSeparatorMakesNoDifference) {
     auto record = tracing("12345");
-    saveReading(*record, dir.path(), {}, ui);
+    ASSERT_EQ(saveReading(*record, dir.path(), {}, ui), kSaved);
     const std::string first = readFileBytes(dir.file("12345.krvw"));
-    saveReading(*record, dir.path() + "/", {}, ui);
+    ASSERT_EQ(saveReading(*record, dir.path() + "/", {}, ui), kSaved);
     EXPECT_EQ(readFileBytes(dir.file("12345.krvw")), first);
     EXPECT_EQ(ui.clipboard, dir.file("12345.krvw"));
     auto unnamed = tracing("ABCDE");
-    saveReading(*unnamed, dir.path(), {}, ui);
+    ASSERT_EQ(saveReading(*unnamed, dir.path(), {}, ui), kSaved);
     EXPECT_TRUE(fileExists(dir.file("leitura.krvw")));
 }
 

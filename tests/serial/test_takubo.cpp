@@ -159,7 +159,7 @@ protected:
     void expectPortReleased() {
         CommPort other;
         EXPECT_EQ(OpenLink(other, pty.slavePath().c_str(), 9600), 0);
-        CloseLink(other);
+        EXPECT_EQ(CloseLink(other), 0);
     }
 
     PseudoTerminal pty;
@@ -444,7 +444,7 @@ TEST_F(ExchangeTest, FailuresDeliverNothing) {
     EXPECT_EQ(delivered, 0);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(answer), 5), "-----");
 
-    CloseLink(port);
+    EXPECT_EQ(CloseLink(port), 0);
     EXPECT_EQ(ExchangeTakubomaticBlock(port, request, 1, 5, answer, delivered), 10020);
     EXPECT_EQ(delivered, 0);
 }
