@@ -41,24 +41,6 @@ constexpr int kTamanhoFixo[kTiposDeMensagem] = {
     kTamanhoMoldura + kTamanhoIdentificacao, // Job identification
 };
 
-// What the protocol trace hook receives for each type recognised.
-const char* const kTextosDeRastro[kTiposDeMensagem] = {
-    "",
-    "Recebeu Solicitação de Inicio.",
-    "Recebeu Accept.",
-    "Recebeu Solicitação de Envio de Job.",
-    "Recebeu Solicitação de Recebimento de Job.",
-    "Recebeu solicitação de encerramento.",
-    "Encerrou conexão.",
-    "Recebeu Erro.",
-    "Recebeu identificação de Job.",
-};
-
-// The system keeps no protocol log: the hook takes the texts and drops them.
-void rastrearProtocolo(const char* texto) {
-    static_cast<void>(texto);
-}
-
 unsigned char liderDoTipo(int tipo) {
     return tipo == kAccept ? kLiderAccept : kLiderOutros;
 }
@@ -172,7 +154,6 @@ int TratarMensagem(const unsigned char* mensagem, int n, unsigned char* resposta
     const int tipo = ReconhecerMensagem(mensagem, n);
     if (tipo == 0)
         return kResultadoInvalido;
-    rastrearProtocolo(kTextosDeRastro[tipo]);
     const Palavras trocadas = palavrasTrocadas(mensagem);
 
     switch (tipo) {
