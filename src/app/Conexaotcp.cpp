@@ -9,6 +9,8 @@ ConexaoTcp::ConexaoTcp(QTcpSocket* socket, QObject* parent) : QObject(parent), m
     // Replies are small and each one is awaited by the tracer: sent at once,
     // not held back until the tracer acknowledges the previous segment.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // Before any connection of the window's, so that it is known when those run.
+    connect(m_socket, &QTcpSocket::disconnected, this, [this] { m_desconectado = true; });
 }
 
 bool ConexaoTcp::conectada() const {
@@ -37,6 +39,18 @@ void ConexaoTcp::fechar() {
     m_socket->close();
 }
 
+std::string ConexaoTcp::enderecoRemoto() const {
+    QHostAddress endereco = m_socket->peerAddress();
+    // The server listens on both stacks: an IPv4 tracer is shown as one.
+    bool ipv4 = false;
+    const quint32 v4 = endereco.toIPv4Address(&ipv4);
+    if (ipv4)
+        endereco = QHostAddress(v4);
+    const QString texto =
+        ipv4 ? endereco.toString() : QStringLiteral("[%1]").arg(endereco.toString());
+    return QStringLiteral("%1:%2").arg(texto).arg(m_socket->peerPort()).toStdString();
+}
+
 bool ConexaoTcp::haBytesEsperando() const {
     return m_socket->bytesAvailable() > 0;
 }
@@ -61,6 +75,10 @@ void ConexaoTcp::encerrar() {
     if (m_encerrada)
         return;
     m_encerrada = true;
+    // Ended with no word from the socket: the window dropped it (its server
+    // closed), which is the program's close, not the device's hang-up.
+    if (captura && !m_desconectado)
+        captura->closed();
     liberarSeOcioso();
 }
 

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <functional>
+#include <string>
 
 class QTcpSocket;
 
@@ -21,6 +22,7 @@ public:
     // the peer takes it: a send is never cut short.
     bool enviar(const unsigned char* bytes, int quantidade) override;
     void fechar() override;
+    std::string enderecoRemoto() const override;
 
     QTcpSocket* socket() const { return m_socket; }
     // Bytes received and not yet taken.
@@ -46,4 +48,5 @@ private:
     int m_emCurso = 0;  // work running (a message box inside it lets more run)
     int m_postadas = 0; // work queued and not yet started
     bool m_encerrada = false;
+    bool m_desconectado = false; // the socket told of its end (a close or the peer's hang-up)
 };

@@ -12,6 +12,7 @@
 #include "Servidorrede.h"
 #include "Sobrekrvw.h"
 #include "Takubo.h"
+#include "Tracercapture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -289,6 +290,7 @@ bool TformPrincipal::verificarPortaSerial() {
 }
 
 void TformPrincipal::aplicarModelo() {
+    setCaptureModel(m_parametros.modeloTracer); // before the port or the server opens
     const TracerModel* tracer = tracerModel(m_parametros.modeloTracer);
     lblTracer->setText(tracer != nullptr ? QString::fromUtf8(tracer->windowLabel)
                                          : QStringLiteral("Tracer:"));

@@ -2,6 +2,11 @@
 // sees it: the shell implements it over its socket class, tests over fakes.
 #pragma once
 
+#include "Tracercapture.h"
+
+#include <memory>
+#include <string>
+
 class ConexaoCliente {
 public:
     virtual ~ConexaoCliente() = default;
@@ -16,7 +21,12 @@ public:
     virtual bool enviar(const unsigned char* bytes, int quantidade) = 0;
     // Ends the connection; its disconnect notification follows.
     virtual void fechar() = 0;
+    // The device's "address:port", for the capture's header; empty when unknown.
+    virtual std::string enderecoRemoto() const { return {}; }
 
     // The connection's slot in the connection table; -1 when it got none.
     int slot = -1;
+    // The connection's capture file, from accept to release; null unless
+    // support asked for one.
+    std::unique_ptr<TracerCapture> captura;
 };

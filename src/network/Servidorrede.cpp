@@ -31,10 +31,17 @@ void mostrar(ContextoRede& contexto, const std::string& texto) {
         contexto.ui->showMessage(texto);
 }
 
+// Every close of the program's own goes through here, for the capture.
+void fechar(ConexaoCliente& conexao) {
+    if (conexao.captura)
+        conexao.captura->closed();
+    conexao.fechar();
+}
+
 // Ends a connection whose stream can no longer be followed.
 int encerrar(ConexaoCliente& conexao, ContextoRede& contexto, const char* texto) {
     mostrar(contexto, texto);
-    conexao.fechar();
+    fechar(conexao);
     return 0;
 }
 
@@ -78,10 +85,12 @@ int EnviarAoDispositivo(const unsigned char* bytes, int quantidade, ConexaoClien
         return -1;
     }
     if (!conexao.enviar(bytes, quantidade)) {
-        conexao.fechar();
+        fechar(conexao);
         erro = kMensagemErroEnvio;
         return -2;
     }
+    if (conexao.captura && quantidade > 0)
+        conexao.captura->toDevice(bytes, static_cast<std::size_t>(quantidade));
     return 0;
 }
 
@@ -128,13 +137,15 @@ int ProcessarMensagem(ConexaoCliente& conexao, ContextoRede& contexto) {
 }
 
 void ServerSocketZURServerClientConnect(ConexaoCliente& conexao) {
+    if (capturing()) // the peer's address is looked up only for a capture
+        conexao.captura = TracerCapture::tcp(conexao.enderecoRemoto());
     int slot = -1;
     if (AlocarSlot(&conexao, slot) == 0) {
         conexao.slot = slot;
         return;
     }
     conexao.slot = -1;
-    conexao.fechar(); // the table is full
+    fechar(conexao); // the table is full
 }
 
 void ServerSocketZURServerClientRead(ConexaoCliente& conexao, ContextoRede& contexto) {
@@ -146,13 +157,15 @@ bool ReceberNoAnel(ConexaoCliente& conexao) {
     if (!conexao.conectada())
         return false;
     if (conexao.slot < 0) {
-        conexao.fechar();
+        fechar(conexao);
         return false;
     }
     unsigned char recebidos[kTamanhoRecepcao];
     const int quantidade = conexao.receber(recebidos, kTamanhoRecepcao);
     if (quantidade < 0)
         return false;
+    if (conexao.captura)
+        conexao.captura->fromDevice(recebidos, static_cast<std::size_t>(quantidade));
     // Bytes that do not fit the ring are dropped; what it holds is still handled.
     static_cast<void>(AnexarAoAnel(&conexao, conexao.slot, recebidos, quantidade));
     return true;
@@ -167,10 +180,16 @@ void ServerSocketZURServerClientError(ConexaoCliente& conexao, int& codigo) {
     if (codigo != kConexaoAbortada)
         return;
     codigo = 0;
-    conexao.fechar();
+    fechar(conexao);
 }
 
 void ServerSocketZURServerClientDisconnect(ConexaoCliente& conexao) {
+    // Released without the program having closed it: the device went away.
+    if (conexao.captura) {
+        if (!conexao.captura->closedRecorded())
+            conexao.captura->hangUp();
+        conexao.captura.reset();
+    }
     // A release refused because another connection owns the slot is ignored.
     if (conexao.slot >= 0 && LiberarSlot(&conexao, conexao.slot) == 0)
         conexao.slot = -1;

@@ -41,7 +41,8 @@ struct ContextoRede {
 // the connection was closed.
 [[nodiscard]] int ProcessarMensagem(ConexaoCliente& conexao, ContextoRede& contexto);
 
-// A connection was accepted: it gets the lowest free slot, or is closed at once.
+// A connection was accepted: its capture starts (when support asked for
+// one), and it gets the lowest free slot, or is closed at once.
 void ServerSocketZURServerClientConnect(ConexaoCliente& conexao);
 // Bytes may be read from the connection: they are appended to its ring and
 // every whole message is handled (ReceberNoAnel, then ProcessarMensagens).
@@ -56,7 +57,8 @@ void ProcessarMensagens(ConexaoCliente& conexao, ContextoRede& contexto);
 // An operation on the connection failed with `codigo`. The connection aborted
 // on this side (10053) is closed and the code set to 0 (handled).
 void ServerSocketZURServerClientError(ConexaoCliente& conexao, int& codigo);
-// The connection ended: its slot is released.
+// The connection ended: its slot is released and its capture ends, with a
+// hang-up when the program had not closed it.
 void ServerSocketZURServerClientDisconnect(ConexaoCliente& conexao);
 
 // The code of a connection aborted on the system's side.

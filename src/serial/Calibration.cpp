@@ -1,6 +1,7 @@
 #include "Calibration.h"
 
 #include "Clock.h"
+#include "Tracercapture.h"
 
 #include <cerrno>
 #include <cstddef>
@@ -111,6 +112,12 @@ void drainOutput(int fd, int waitMs) {
     }
 }
 
+// A read that returns at once with the bytes already waiting, never waiting itself.
+bool returnsAtOnce(const CommTimeouts& limits) {
+    return limits.ReadIntervalTimeout == kReadReturnImmediately &&
+           limits.ReadTotalTimeoutMultiplier == 0 && limits.ReadTotalTimeoutConstant == 0;
+}
+
 bool hungUp(int fd) {
     pollfd entry{fd, POLLIN, 0};
     return poll(&entry, 1, 0) > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
@@ -201,6 +208,8 @@ int modemLines(int fd, unsigned long request, int bits) {
 
 } // namespace
 
+CommPort::CommPort() = default;
+
 CommPort::~CommPort() {
     if (m_isOpen)
         static_cast<void>(Close()); // a destructor has no one to tell
@@ -232,6 +241,7 @@ int CommPort::Open(const char* name) {
     m_isOpen = true;
     m_pseudoTerminal = isPseudoTerminal(fd);
     status.cbInQue = 0;
+    m_capture = TracerCapture::serial(name);
     return 0;
 }
 
@@ -241,6 +251,10 @@ int CommPort::Close() {
     // Lets the next program in: the exclusive flag belongs to the terminal and
     // would outlive this descriptor while someone else holds the device open.
     ioctl(m_fd, TIOCNXCL);
+    if (m_capture) {
+        m_capture->closed();
+        m_capture.reset();
+    }
     const int result = close(m_fd) == 0 ? 0 : errno;
     m_fd = -1;
     m_isOpen = false;
@@ -298,6 +312,8 @@ int CommPort::SetState() {
     // tcsetattr succeeds when any part was taken; the record shows what the device took.
     if (tcgetattr(m_fd, &dcb.settings) != 0)
         return errno;
+    if (m_capture)
+        m_capture->lineSettings(dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits);
     return 0;
 }
 
@@ -367,8 +383,11 @@ int CommPort::ClearError(uint32_t& errors) {
     if (!m_isOpen)
         return -1;
     // An unplugged device may still answer FIONREAD; the hang-up tells it has gone.
-    if (hungUp(m_fd))
+    if (hungUp(m_fd)) {
+        if (m_capture)
+            m_capture->hangUp();
         return EIO;
+    }
     int waiting = 0;
     if (ioctl(m_fd, FIONREAD, &waiting) != 0)
         return errno;
@@ -387,14 +406,26 @@ int CommPort::Read(void* buffer, uint32_t count, uint32_t& done) {
         return errno;
     const int result = readWithin(static_cast<unsigned char*>(buffer), count, done);
     fcntl(m_fd, F_SETFL, flags);
+    if (m_capture)
+        captureRead(result, count, done);
     return result;
+}
+
+// The events of a read for the capture; its bytes went in as they came.
+void CommPort::captureRead(int result, uint32_t count, uint32_t done) {
+    if (result == EIO)
+        m_capture->hangUp();
+    if (result != 0 || done > 0 || count == 0 || returnsAtOnce(m_active))
+        return;
+    // The allowance, not the time measured: what the read was set to wait.
+    const uint64_t allowed =
+        uint64_t{m_active.ReadTotalTimeoutMultiplier} * count + m_active.ReadTotalTimeoutConstant;
+    m_capture->timeout(allowed > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(allowed));
 }
 
 int CommPort::readWithin(unsigned char* bytes, uint32_t count, uint32_t& done) {
     const CommTimeouts& limits = m_active;
-    const bool immediate = limits.ReadIntervalTimeout == kReadReturnImmediately &&
-                           limits.ReadTotalTimeoutMultiplier == 0 &&
-                           limits.ReadTotalTimeoutConstant == 0;
+    const bool immediate = returnsAtOnce(limits);
     const bool limited =
         limits.ReadTotalTimeoutMultiplier != 0 || limits.ReadTotalTimeoutConstant != 0;
     const uint64_t total =
@@ -404,6 +435,8 @@ int CommPort::readWithin(unsigned char* bytes, uint32_t count, uint32_t& done) {
     while (done < count) {
         const ssize_t got = read(m_fd, bytes + done, count - done);
         if (got > 0) {
+            if (m_capture)
+                m_capture->fromDevice(bytes + done, static_cast<std::size_t>(got));
             done += static_cast<uint32_t>(got);
             continue;
         }
@@ -450,6 +483,8 @@ int CommPort::Write(const void* buffer, uint32_t count, uint32_t& done) {
     while (done < count) {
         const ssize_t put = write(m_fd, bytes + done, count - done);
         if (put > 0) {
+            if (m_capture)
+                m_capture->toDevice(bytes + done, static_cast<std::size_t>(put));
             done += static_cast<uint32_t>(put);
             continue;
         }
@@ -469,5 +504,7 @@ int CommPort::Write(const void* buffer, uint32_t count, uint32_t& done) {
     if (result == 0 && done == count && count > 0)
         drainOutput(m_fd, remainingMs(limited, total, start));
     fcntl(m_fd, F_SETFL, flags);
+    if (result == EIO && m_capture)
+        m_capture->hangUp();
     return result;
 }

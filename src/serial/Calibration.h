@@ -7,7 +7,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <termios.h>
+
+class TracerCapture;
 
 // Control bytes of the link layer.
 constexpr unsigned char kEnq = 0x05;
@@ -81,7 +84,7 @@ struct CommProperties {
 
 class CommPort {
 public:
-    CommPort() = default;
+    CommPort();  // out of line, as the destructor: the capture's type is only declared here
     ~CommPort(); // closes the device if it is still open
     CommPort(const CommPort&) = delete;
     CommPort& operator=(const CommPort&) = delete;
@@ -125,9 +128,12 @@ public:
 
 private:
     int readWithin(unsigned char* bytes, uint32_t count, uint32_t& done);
+    void captureRead(int result, uint32_t count, uint32_t done);
 
     int m_fd = -1;
     bool m_isOpen = false;
     bool m_pseudoTerminal = false; // no transmit queue: output purges have nothing to drop
     CommTimeouts m_active;         // the timeouts in force since the last SetTimeouts
+    // The session's capture file, from Open to Close; null unless support asked for one.
+    std::unique_ptr<TracerCapture> m_capture;
 };
