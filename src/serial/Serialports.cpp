@@ -160,7 +160,26 @@ bool append(const std::string& path, PortSlot* list, int capacity, int& count) {
     return true;
 }
 
+const char* const kSystemTty = "/sys/class/tty";
+const char* const kSystemDev = "/dev";
+
+struct PortRoots {
+    std::string sysClassTty = kSystemTty;
+    std::string devDir = kSystemDev;
+};
+
+// Where ListSerialPorts looks: the system's roots unless a test set others.
+PortRoots& portRoots() {
+    static PortRoots roots;
+    return roots;
+}
+
 } // namespace
+
+void SetSerialPortRootsForTesting(const char* sysClassTty, const char* devDir) {
+    portRoots().sysClassTty = sysClassTty != nullptr ? sysClassTty : kSystemTty;
+    portRoots().devDir = devDir != nullptr ? devDir : kSystemDev;
+}
 
 bool ListSerialPortsIn(const char* sysClassTty, const char* devDir, PortSlot* list, int capacity,
                        int& count) {
@@ -192,7 +211,9 @@ bool ListSerialPortsIn(const char* sysClassTty, const char* devDir, PortSlot* li
 }
 
 bool ListSerialPorts(PortSlot* list, int& count) {
-    return ListSerialPortsIn("/sys/class/tty", "/dev", list, kPortListSlots, count);
+    const PortRoots& roots = portRoots();
+    return ListSerialPortsIn(roots.sysClassTty.c_str(), roots.devDir.c_str(), list, kPortListSlots,
+                             count);
 }
 
 int FindInList(const char* name, const PortSlot* list, int slots) {

@@ -21,6 +21,12 @@ int FindInList(const char* name, const PortSlot* list, int slots);
 // Whether ListSerialPorts lists `name`. Opens no device.
 bool SerialPortExists(const char* name);
 
+// Makes ListSerialPorts and SerialPortExists look in other roots (as
+// ListSerialPortsIn does), so that tests can list a link to a pseudo-terminal
+// from a folder of their own, for any user, instead of /dev (root's alone).
+// nullptr gives back the system's own: /sys/class/tty, /dev.
+void SetSerialPortRootsForTesting(const char* sysClassTty, const char* devDir);
+
 // The same enumeration over other roots, for tests: sysClassTty ("/sys/class/tty")
 // and devDir ("/dev"). Hardware terminals first (entries with a `device` link,
 // without the placeholders of absent UARTs, whose `type` is 0), in name order with

@@ -4,7 +4,6 @@
 #include "Principal.h"
 
 #include "janelateste.h"
-#include "ptypair.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -32,32 +31,25 @@ class TestCursor : public QObject, public JanelaDeTeste {
     Q_OBJECT
 
 private:
-    std::unique_ptr<ListedPort> m_porta;
     // The cursor seen when each message was shown.
     QList<Cursor> m_cursorNaMensagem;
 
-    // Applies a configuration of `modelo` and presses "Leitura". Where the
-    // pseudo-terminal cannot be listed as a serial port (no root), the port
-    // check refuses the configuration and hides the button; the handler the
-    // button runs is then called directly, with the model already read, as it
-    // is for a reading that throws (an exception must not cross Qt's event
-    // delivery).
+    // Applies a configuration of `modelo` and presses "Leitura"; `direto` calls
+    // the button's handler instead, as for a reading that throws (an exception
+    // must not cross Qt's event delivery).
     void lerComModelo(int modelo, bool direto = false) {
-        const std::string porta = m_porta->ok() ? m_porta->path() : std::string("/dev/ttyKRVWNADA");
-        mostrar(configuracao(modelo, porta, 55555, m_dir->path()));
+        mostrar(configuracao(modelo, m_serial->path(), 55555, m_dir->path()));
         m_mensagens.clear();
         m_cursorNaMensagem.clear();
-        auto* leitura = m_janela->findChild<QPushButton*>(QStringLiteral("btnLeituraSerial"));
-        if (m_porta->ok() && !direto)
-            QTest::mouseClick(leitura, Qt::LeftButton);
-        else
+        if (direto)
             m_janela->btnLeituraSerialClick();
+        else
+            QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
     }
 
 private slots:
     void init() {
         criarJanela();
-        m_porta = std::make_unique<ListedPort>("ttyKRVWCURSOR");
         setMessageFunctionForTesting([this](const QString& text) {
             m_mensagens << text;
             m_cursorNaMensagem << cursorAtual();
@@ -65,8 +57,6 @@ private slots:
         QCOMPARE(cursorAtual(), Cursor::Normal);
     }
     void cleanup() {
-        m_janela.reset();
-        m_porta.reset();
         destruirJanela();
         while (QApplication::overrideCursor() != nullptr)
             QApplication::restoreOverrideCursor(); // a failed test leaves the next ones clean

@@ -12,7 +12,6 @@
 #include "Readingfile.h"
 #include "Servidorrede.h"
 #include "janelateste.h"
-#include "ptypair.h"
 #include "simulador.h"
 
 #include <QApplication>
@@ -146,9 +145,6 @@ private:
     quint16 m_porta = 0;
     int m_descritores = 0; // open descriptors with the window serving, before the fault
 
-    QString link() const {
-        return QStringLiteral("/dev/ttyKRVWF%1").arg(static_cast<qint64>(getpid()));
-    }
     // The window serving networked tracers on a free port, readings into `caminho`.
     void abrirRede(const std::string& caminho, bool noMsg) {
         m_porta = portaLivre();
@@ -175,11 +171,6 @@ private:
                             argumentosDeRede({QStringLiteral("--labels"), realista()}), false))
             return QStringLiteral("not started");
         return tracer.resultado(kLeituraMs);
-    }
-    QStringList argumentosSeriais(int modelo, const QStringList& mais) const {
-        return QStringList{QStringLiteral("--model"), QString::number(modelo),
-                           QStringLiteral("--link"), link(), QStringLiteral("--no-pace")} +
-               mais;
     }
     // A reading that could not be written: the message, the clipboard as it
     // was, the folder as it was (no partial or temporary file) and no
@@ -265,9 +256,24 @@ void TestFalhas::pastaDeLeituraSomenteLeitura() {
     conferirGravacaoRecusada({QStringLiteral("815.krvw")});
 }
 
+// A small file system to fill is a tmpfs mount: a user other than root runs
+// this test again in a child process as root of a user namespace of its own.
 void TestFalhas::pastaDeLeituraCheia() {
-    if (geteuid() != 0)
-        QSKIP("a small file system to fill is a tmpfs mount, which needs root");
+    if (geteuid() != 0) {
+        QProcess filho;
+        filho.setProcessChannelMode(QProcess::MergedChannels);
+        filho.start(QStringLiteral("unshare"),
+                    {QStringLiteral("--map-root-user"), QStringLiteral("--mount"),
+                     QCoreApplication::applicationFilePath(),
+                     QStringLiteral("pastaDeLeituraCheia")});
+        QVERIFY(filho.waitForFinished(kLeituraMs));
+        const QString saida = QString::fromLocal8Bit(filho.readAll());
+        if (saida.startsWith(QStringLiteral("unshare:")) || saida.contains(QStringLiteral("SKIP")))
+            QSKIP(qPrintable(saida)); // no user namespaces here, or no tmpfs in them
+        QVERIFY2(filho.exitStatus() == QProcess::NormalExit && filho.exitCode() == 0,
+                 qPrintable(saida));
+        return;
+    }
     QString motivo;
     if (!m_montagem->tmpfs(leituras(), motivo))
         QSKIP(qPrintable(motivo));
@@ -427,12 +433,8 @@ void TestFalhas::falhaSerialEDepoisLeitura(int modelo, const QString& falha, con
                                            const char* rotulos, const char* esperado) {
     const QString dados = QString::fromStdString(testDataPath(rotulos));
     auto defeituoso = std::make_unique<Simulador>();
-    QVERIFY(defeituoso->iniciar(caminhoDoSimulador(),
-                                argumentosSeriais(modelo, {QStringLiteral("--labels"), dados,
-                                                           QStringLiteral("--fault"), falha}),
-                                true));
-    if (defeituoso->porta.empty())
-        QSKIP("a listed serial port needs a link under /dev: root only");
+    QVERIFY(defeituoso->iniciarSerial(
+        modelo, {QStringLiteral("--labels"), dados, QStringLiteral("--fault"), falha}));
     abrirSerial(modelo, defeituoso->porta);
     const int descritores = descritoresAbertos();
     QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
@@ -449,8 +451,7 @@ void TestFalhas::falhaSerialEDepoisLeitura(int modelo, const QString& falha, con
 
     m_mensagens.clear();
     Simulador bom;
-    QVERIFY(bom.iniciar(caminhoDoSimulador(),
-                        argumentosSeriais(modelo, {QStringLiteral("--labels"), dados}), true));
+    QVERIFY(bom.iniciarSerial(modelo, {QStringLiteral("--labels"), dados}));
     QVERIFY(botao("btnLeituraSerial")->isEnabled());
     QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
     QCOMPARE(m_mensagens, QStringList{texto(kMessageSaveSucceeded)});
@@ -464,13 +465,8 @@ void TestFalhas::falhaSerialEDepoisLeitura(int modelo, const QString& falha, con
 // The noise is dropped and the tracing that follows is read.
 void TestFalhas::dcsInundaALinha() {
     Simulador tracer;
-    QVERIFY(
-        tracer.iniciar(caminhoDoSimulador(),
-                       argumentosSeriais(2, {QStringLiteral("--labels"), realista(),
-                                             QStringLiteral("--fault"), QStringLiteral("flood")}),
-                       true));
-    if (tracer.porta.empty())
-        QSKIP("a listed serial port needs a link under /dev: root only");
+    QVERIFY(tracer.iniciarSerial(2, {QStringLiteral("--labels"), realista(),
+                                     QStringLiteral("--fault"), QStringLiteral("flood")}));
     abrirSerial(2, tracer.porta);
     const std::string caminho = leituras() + "/815.krvw";
     QTRY_VERIFY_WITH_TIMEOUT(fileExists(caminho) || !m_mensagens.isEmpty(), kLeituraMs);
@@ -484,19 +480,16 @@ void TestFalhas::dcsInundaALinha() {
 // tracer's port stays closed without a word, the LT980 reading reports 10,010
 // (the open refused in its step 10), and the port is taken once it is let go.
 void TestFalhas::portaSerialPresaPorOutroPrograma() {
-    ListedPort porta("ttyKRVWFLK");
-    if (!porta.ok())
-        QSKIP("listing a pseudo-terminal as a serial port needs a link in /dev (root)");
-    const int outro = open(porta.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int outro = open(m_serial->path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     QVERIFY(outro >= 0);
     QCOMPARE(flock(outro, LOCK_EX | LOCK_NB), 0);
-    abrirSerial(2, porta.path());
+    abrirSerial(2, m_serial->path());
     QVERIFY(!m_janela->portaTimer().isOpen());
     QVERIFY(m_janela->timerSerial().isActive());
     QTest::qWait(1200); // ticks on the closed port do nothing
     QVERIFY(m_mensagens.isEmpty());
 
-    writeFileBytes(ini(), configuracao(0, porta.path(), 55555, leituras()));
+    writeFileBytes(ini(), configuracao(0, m_serial->path(), 55555, leituras()));
     m_janela->AplicarParametros();
     QVERIFY(m_mensagens.isEmpty());
     const int descritores = descritoresAbertos();
@@ -510,7 +503,7 @@ void TestFalhas::portaSerialPresaPorOutroPrograma() {
 
     close(outro);
     m_mensagens.clear();
-    writeFileBytes(ini(), configuracao(2, porta.path(), 55555, leituras()));
+    writeFileBytes(ini(), configuracao(2, m_serial->path(), 55555, leituras()));
     m_janela->AplicarParametros();
     QVERIFY(m_janela->portaTimer().isOpen());
     QVERIFY(m_mensagens.isEmpty());

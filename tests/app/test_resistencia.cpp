@@ -18,7 +18,6 @@
 
 #include <deque>
 #include <map>
-#include <unistd.h>
 
 namespace {
 
@@ -120,9 +119,6 @@ class TestResistencia : public QObject, public JanelaDeTeste {
 private:
     quint16 m_porta = 0;
 
-    QString link() const {
-        return QStringLiteral("/dev/ttyKRVWSOAK%1").arg(static_cast<qint64>(getpid()));
-    }
     void mostrarSemMensagem(const std::string& conteudo) {
         mostrar(conteudo);
         QVERIFY2(m_mensagens.isEmpty(), qPrintable(m_mensagens.join(QLatin1Char('|'))));
@@ -319,16 +315,11 @@ void TestResistencia::redeDezTracersEntrePares() {
 // the new port, and the simulator's readings all served.
 void TestResistencia::rodadaDcs(int indice, const Rodada& rodada, int primeiroJob) {
     Simulador tracer;
-    QVERIFY(tracer.iniciar(
-        caminhoDoSimulador(),
-        {QStringLiteral("--model"), QStringLiteral("2"), QStringLiteral("--link"), link(),
-         QStringLiteral("--no-pace"), QStringLiteral("--interval-ms"), QStringLiteral("0"),
-         QStringLiteral("--quiet"), QStringLiteral("--labels"), realista(),
-         QStringLiteral("--count"), QString::number(rodada.leituras), QStringLiteral("--job"),
-         QString::number(primeiroJob), QStringLiteral("--fault"), QLatin1String(rodada.falha)},
-        true));
-    if (tracer.porta.empty())
-        QSKIP("a listed serial port needs a link under /dev: root only");
+    QVERIFY(tracer.iniciarSerial(
+        2, {QStringLiteral("--interval-ms"), QStringLiteral("0"), QStringLiteral("--quiet"),
+            QStringLiteral("--labels"), realista(), QStringLiteral("--count"),
+            QString::number(rodada.leituras), QStringLiteral("--job"), QString::number(primeiroJob),
+            QStringLiteral("--fault"), QLatin1String(rodada.falha)}));
     if (indice == 0)
         mostrarSemMensagem(configuracao(2, tracer.porta, 55555, leituras(), true));
     else

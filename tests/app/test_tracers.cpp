@@ -15,8 +15,6 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include <unistd.h>
-
 namespace {
 
 // A DCS reading takes a few timer ticks per record; a slow sanitizer build more.
@@ -37,21 +35,10 @@ class TestTracers : public QObject, public JanelaDeTeste {
 
 private:
     // The simulator playing `modelo` on a port the program lists, and the
-    // window configured for it and shown. False when the test cannot go on
-    // (failed, or skipped where no link under /dev can be made).
+    // window configured for it and shown. False when the test has failed.
     bool servir(Simulador& tracer, int modelo, const QStringList& opcoes) {
-        const QString link = QStringLiteral("/dev/ttyKRVWE2E%1").arg(getpid());
-        if (!tracer.iniciar(
-                caminhoDoSimulador(),
-                QStringList{"--model", QString::number(modelo), "--link", link, "--no-pace"} +
-                    opcoes,
-                true)) {
+        if (!tracer.iniciarSerial(modelo, opcoes)) {
             QTest::qFail("the simulator did not come up", __FILE__, __LINE__);
-            return false;
-        }
-        if (tracer.porta.empty()) {
-            QTest::qSkip("a listed serial port needs a link under /dev: root only", __FILE__,
-                         __LINE__);
             return false;
         }
         mostrar(configuracao(modelo, tracer.porta, 55555, leituras()));

@@ -51,11 +51,14 @@ void JanelaDeTeste::criarJanela() {
     m_dir = std::make_unique<ScratchDir>();
     QVERIFY(mkdir(m_dir->file("ini").c_str(), 0700) == 0);
     QVERIFY(mkdir(leituras().c_str(), 0700) == 0);
+    m_serial = std::make_unique<ListedPort>();
+    QVERIFY(m_serial->ok());
     m_janela = std::make_unique<TformPrincipal>();
 }
 
 void JanelaDeTeste::destruirJanela() {
     m_janela.reset();
+    m_serial.reset();
     m_dir.reset();
     setMessageFunctionForTesting(nullptr);
 }

@@ -1,9 +1,11 @@
-// What the window tests share: a scratch folder with ini/ and leituras/, the
-// main window under test, the messages it shows (captured, unless a test asks
-// for the real boxes), its configuration file and the check of a reading file.
+// What the window tests share: a scratch folder with ini/ and leituras/, a
+// serial port the program lists (m_serial, new for every test), the main window
+// under test, the messages it shows (captured, unless a test asks for the real
+// boxes), its configuration file and the check of a reading file.
 #pragma once
 
 #include "Principal.h"
+#include "ptypair.h"
 #include "testsupport.h"
 
 #include <QByteArray>
@@ -45,5 +47,6 @@ protected:
 
     QStringList m_mensagens;
     std::unique_ptr<ScratchDir> m_dir;
+    std::unique_ptr<ListedPort> m_serial;
     std::unique_ptr<TformPrincipal> m_janela;
 };

@@ -1,5 +1,8 @@
 #include "ptypair.h"
 
+#include "Serialports.h"
+#include "testsupport.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -7,6 +10,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -137,12 +141,18 @@ void FakeClock::sleep(uint32_t ms) {
         onSleep(sleeps);
 }
 
-ListedPort::ListedPort(const char* stem) {
-    if (!m_terminal.ok())
-        return;
-    const std::string link = "/dev/" + std::string(stem) + std::to_string(getpid());
-    unlink(link.c_str());
-    if (symlink(m_terminal.slavePath().c_str(), link.c_str()) == 0)
+std::string listedPortPath(const std::string& name) {
+    static const ScratchDir roots;
+    static const bool made =
+        mkdir(roots.file("tty").c_str(), 0700) == 0 && mkdir(roots.file("dev").c_str(), 0700) == 0;
+    if (made)
+        SetSerialPortRootsForTesting(roots.file("tty").c_str(), roots.file("dev").c_str());
+    return roots.file("dev/" + name);
+}
+
+ListedPort::ListedPort(const char* name) {
+    const std::string link = listedPortPath(name);
+    if (m_terminal.ok() && symlink(m_terminal.slavePath().c_str(), link.c_str()) == 0)
         m_link = link;
 }
 

@@ -69,12 +69,18 @@ public:
     ClockInstalled& operator=(const ClockInstalled&) = delete;
 };
 
-// A pseudo-terminal the program lists as a serial port: a link directly under
-// /dev to its slave (which needs root), removed again when the object goes,
-// whether the test passed or not. ok() is false where no link could be made.
+// Where a link named `name` is listed as a serial port, for any user: in a
+// scratch device folder of this process that port discovery takes as its root
+// from the first call on, beside an empty terminal class folder (so that no
+// hardware port, the console above all, is ever listed to a test).
+std::string listedPortPath(const std::string& name);
+
+// A pseudo-terminal the program lists as a serial port: a link to its slave at
+// listedPortPath(`name`), removed again when the object goes, whether the test
+// passed or not.
 class ListedPort {
 public:
-    explicit ListedPort(const char* stem = "ttyKRVWTEST");
+    explicit ListedPort(const char* name = "ttyKRVWTEST");
     ~ListedPort();
     ListedPort(const ListedPort&) = delete;
     ListedPort& operator=(const ListedPort&) = delete;

@@ -1,5 +1,7 @@
 #include "simulador.h"
 
+#include "ptypair.h"
+
 #include <QElapsedTimer>
 #include <QTest>
 
@@ -45,15 +47,25 @@ bool Simulador::iniciar(const QString& programa, const QStringList& argumentos, 
         for (const QString& linha : m_saida) {
             if (!linha.startsWith(QStringLiteral("PORT ")))
                 continue;
-            const QString caminho = linha.mid(5);
-            if (caminho.startsWith(QStringLiteral("/dev/tty")))
-                porta = caminho.toStdString();
+            porta = linha.mid(5).toStdString();
             return true;
         }
         if (!m_processo.waitForReadyRead(100) && m_processo.state() == QProcess::NotRunning)
             return false;
     }
     return false;
+}
+
+bool Simulador::iniciarSerial(int modelo, const QStringList& opcoes) {
+    // One name will do: the folder is this process's, a test's tracers one at a time.
+    const std::string link = listedPortPath("ttyKRVWSIM");
+    return iniciar(caminhoDoSimulador(),
+                   QStringList{QStringLiteral("--model"), QString::number(modelo),
+                               QStringLiteral("--link"), QString::fromStdString(link),
+                               QStringLiteral("--no-pace")} +
+                       opcoes,
+                   true) &&
+           porta == link;
 }
 
 bool Simulador::conectado() {

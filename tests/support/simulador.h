@@ -11,15 +11,18 @@
 class Simulador {
 public:
     Simulador() = default;
-    ~Simulador(); // ends it if still running (SIGTERM removes its /dev link)
+    ~Simulador(); // ends it if still running (SIGTERM removes its link)
     Simulador(const Simulador&) = delete;
     Simulador& operator=(const Simulador&) = delete;
 
     // Starts `programa` with `argumentos`. A serial tracer is ready once it has
-    // printed the port to configure (`porta`, empty when no /dev link could be
-    // made: not root); a networked one as soon as it runs. False when it did
-    // not come up.
+    // printed the port to configure (`porta`); a networked one as soon as it
+    // runs. False when it did not come up.
     bool iniciar(const QString& programa, const QStringList& argumentos, bool serial);
+    // Starts the simulator as the serial tracer `modelo`, unpaced, with
+    // `opcoes` besides, on a port the program lists (listedPortPath), for any
+    // user. False when it did not come up or could not make its link there.
+    bool iniciarSerial(int modelo, const QStringList& opcoes);
     bool terminou() const { return m_processo.state() == QProcess::NotRunning; }
     // True once a networked tracer has printed its CONNECTED line.
     bool conectado();
