@@ -69,6 +69,12 @@ private:
     std::optional<Outcome> sendNoise(std::size_t count, const char* what);
     std::string jobLabel(int reading) const;
     std::string ownFormat() const { return "1;" + decimal(m_frame.pointCount()) + ";E;B"; }
+    // A silence that lets one of the program's waits run out; a replay of the
+    // recording keeps it, also unpaced.
+    void outwait(int ms) {
+        sleepMs(ms);
+        m_line.noteTimeout(ms);
+    }
 
     SimLine& m_line;
     const Options& m_options;
@@ -118,6 +124,8 @@ Outcome DcsTracer::stayingSilent() {
     }
     if (!got.empty())
         say("GOT " + readable(got) + " while silent");
+    else
+        m_line.noteTimeout(m_options.waitMs);
     return succeeded("fault=silent");
 }
 
@@ -239,7 +247,7 @@ std::optional<Outcome> DcsTracer::sendRecord(const std::vector<std::string>& lin
             return end;
         say("SENT a broken record " + readable(broken));
         m_line.waitDrained(kLaterStepMs);
-        sleepMs(kTickApartMs);
+        outwait(kTickApartMs);
     }
     if (m_startMs == 0)
         m_startMs = nowMs(); // the reading's first byte: that of its REQ=INI
@@ -257,7 +265,7 @@ std::optional<Outcome> DcsTracer::sendRecord(const std::vector<std::string>& lin
             return succeeded("fault=stop");
         }
         m_line.waitDrained(kLaterStepMs);
-        sleepMs(kOutwaitMs);
+        outwait(kOutwaitMs);
     }
     if (!sendBytes(m_line, record, end))
         return end;
@@ -270,7 +278,7 @@ std::optional<Outcome> DcsTracer::answerReply() {
     m_endMs = nowMs();
     if (m_options.fault == "no-ack") {
         say("kept the ACK back");
-        sleepMs(kOutwaitMs);
+        outwait(kOutwaitMs);
         return std::nullopt;
     }
     const bool nak = m_options.fault == "nak";
@@ -296,7 +304,7 @@ std::optional<Outcome> DcsTracer::sendNoise(std::size_t count, const char* what)
         return end;
     say("SENT " + decimal(static_cast<int64_t>(count)) + " bytes of " + what);
     m_line.waitDrained(kLaterStepMs);
-    sleepMs(kTickApartMs);
+    outwait(kTickApartMs);
     return std::nullopt;
 }
 

@@ -1,5 +1,6 @@
 #include "Simline.h"
 
+#include "Simcapture.h"
 #include "Simout.h"
 
 #include <algorithm>
@@ -210,6 +211,7 @@ void SimLine::setPace(int baud, bool paced) {
 }
 
 void SimLine::markUnconfigured() {
+    noteClosed(); // only ever called once the program has closed the port it opened
     termios tio{};
     if (m_slave < 0 || tcgetattr(m_slave, &tio) != 0)
         return;
@@ -234,6 +236,7 @@ bool SimLine::waitProgramConfigured(int timeoutMs) {
             return false;
         sleepMs(kConfiguredCheckMs);
     }
+    noteOpen();
     return true;
 }
 
@@ -242,9 +245,16 @@ int SimLine::otherOpeners() const {
     if (processes == nullptr)
         return -1;
     const std::string self = decimal(getpid());
+    const uid_t user = geteuid();
     int result = 0;
     while (const dirent* entry = readdir(processes)) {
         if (!allDigits(entry->d_name) || self == entry->d_name)
+            continue;
+        // Not root, the terminal is ours alone (mode 0620): another user's
+        // processes, whose descriptors we may not see, cannot hold it.
+        struct stat owner {};
+        if (user != 0 && stat(("/proc/" + std::string(entry->d_name)).c_str(), &owner) == 0 &&
+            owner.st_uid != user)
             continue;
         const int held = holds(entry->d_name, m_slavePath);
         if (held == 1) {
@@ -301,9 +311,32 @@ void SimLine::resetCounters() {
 }
 
 void SimLine::unplug() {
-    if (m_master >= 0)
+    if (m_master >= 0) {
         close(m_master);
+        recordEvent("hang-up");
+    }
     m_master = -1;
+}
+
+void SimLine::noteTimeout(int ms) {
+    noteOpen();
+    recordEvent("timeout " + decimal(ms));
+}
+
+// The program's open shows only as its line settings: it is noted when seen
+// first, at the latest with the first byte either way.
+void SimLine::noteOpen() {
+    if (!recording() || m_openSeen || !programConfigured())
+        return;
+    m_openSeen = true;
+    recordEvent("opened");
+}
+
+void SimLine::noteClosed() {
+    if (!m_openSeen)
+        return;
+    m_openSeen = false;
+    recordEvent("closed");
 }
 
 Io SimLine::write(const std::string& bytes) {
@@ -338,6 +371,8 @@ Io SimLine::writeNow(const char* bytes, std::size_t count) {
         }
         const ssize_t put = ::write(m_master, bytes + done, count - done);
         if (put > 0) {
+            noteOpen();
+            recordBytes('<', bytes + done, static_cast<std::size_t>(put));
             done += static_cast<std::size_t>(put);
             m_sent += static_cast<uint64_t>(put);
             lastProgress = nowMs();
@@ -406,6 +441,8 @@ Io SimLine::readExact(std::size_t count, std::string& out, int firstMs, int rest
             m_error = got == 0 ? std::string("the line closed") : systemError("reading the line");
             return Io::Gone;
         }
+        noteOpen();
+        recordBytes('>', chunk, static_cast<std::size_t>(got));
         if (out.empty()) {
             const int64_t now = nowMs();
             if (firstAt != nullptr)
@@ -427,6 +464,8 @@ Io SimLine::readAny(std::string& out, int timeoutMs) {
     for (;;) {
         const ssize_t got = read(m_master, chunk, sizeof chunk);
         if (got > 0) {
+            noteOpen();
+            recordBytes('>', chunk, static_cast<std::size_t>(got));
             out.append(chunk, static_cast<std::size_t>(got));
             m_received += static_cast<uint64_t>(got);
             any = true;
@@ -447,11 +486,14 @@ Io SimLine::waitQuietOrClosed(int quietMs, std::string& got, bool& closed) {
     for (;;) {
         if (otherOpeners() == 0) {
             closed = true;
+            noteClosed();
             return Io::Ok;
         }
         const int64_t left = lastByte + quietMs - nowMs();
-        if (left <= 0)
+        if (left <= 0) {
+            noteTimeout(quietMs);
             return Io::Ok;
+        }
         const Io io = readAny(got, static_cast<int>(std::min<int64_t>(left, kQuietSliceMs)));
         if (io == Io::Gone)
             return io;

@@ -73,6 +73,9 @@ public:
     Io waitQuietOrClosed(int quietMs, std::string& got, bool& closed);
     // The tracer is unplugged: the master closes and the program's side hangs up.
     void unplug();
+    // The tracer has stayed silent for ms on purpose, so that a wait of the
+    // program runs out: a timeout line of the recording (--record).
+    void noteTimeout(int ms);
 
     // Bytes written and read since the last reset.
     uint64_t sent() const { return m_sent; }
@@ -84,6 +87,9 @@ private:
     Io writeNow(const char* bytes, std::size_t count);
     Io waitReadable(int64_t deadline);
     void removeLink();
+    // The recording's opened and closed lines, each once per open of the program.
+    void noteOpen();
+    void noteClosed();
 
     int m_master = -1;
     int m_slave = -1;
@@ -91,6 +97,7 @@ private:
     std::string m_link;
     int m_baud = 9600;
     bool m_paced = true;
+    bool m_openSeen = false; // the recording has the program's open of the port
     uint64_t m_sent = 0;
     uint64_t m_received = 0;
     std::string m_error;

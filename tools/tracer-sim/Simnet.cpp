@@ -1,6 +1,7 @@
 #include "Simnet.h"
 
 #include "Bytes.h"
+#include "Simcapture.h"
 #include "Simout.h"
 
 #include <cerrno>
@@ -68,6 +69,19 @@ int tryConnect(const addrinfo* addresses, int64_t deadline, std::string& why) {
         ::close(fd);
     }
     return -1;
+}
+
+// The tracer's own address, as the program sees its peer: "127.0.0.1:40312".
+std::string localAddress(int fd) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    char host[NI_MAXHOST] = "?";
+    char port[NI_MAXSERV] = "?";
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        ::getnameinfo(reinterpret_cast<sockaddr*>(&address), length, host, sizeof host, port,
+                      sizeof port, NI_NUMERICHOST | NI_NUMERICSERV);
+    const std::string name = host;
+    return (name.find(':') == std::string::npos ? name : "[" + name + "]") + ":" + port;
 }
 
 } // namespace
@@ -142,10 +156,17 @@ bool NetLink::connect(const std::string& host, int port, int waitMs, std::string
         sleepMs(kRetryMs);
     }
     ::freeaddrinfo(addresses);
-    if (m_fd < 0)
+    if (m_fd < 0) {
         error = "cannot connect to " + host + ":" + service + " within " + decimal(waitMs) +
                 " ms (" + why + ")";
-    return m_fd >= 0;
+        return false;
+    }
+    m_peerClosed = false;
+    if (recording()) {
+        recordPlace("peer", localAddress(m_fd));
+        recordEvent("opened");
+    }
+    return true;
 }
 
 Net NetLink::waitReady(short events, int64_t deadline) {
@@ -173,13 +194,16 @@ Net NetLink::write(const std::string& bytes, int stallMs) {
     while (done < bytes.size()) {
         const ssize_t wrote = ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
         if (wrote > 0) {
+            recordBytes('<', bytes.data() + done, static_cast<std::size_t>(wrote));
             done += static_cast<std::size_t>(wrote);
             m_sent += static_cast<uint64_t>(wrote);
             continue;
         }
         const int code = errno;
-        if (wrote < 0 && closedByPeer(code))
+        if (wrote < 0 && closedByPeer(code)) {
+            notePeerClosed();
             return Net::Closed;
+        }
         if (wrote < 0 && code != EAGAIN && code != EINTR) {
             m_error = systemError("send", code);
             return Net::Failed;
@@ -198,17 +222,18 @@ Net NetLink::readSome(std::string& out, std::size_t most) {
     const std::size_t wanted = most < sizeof chunk ? most : sizeof chunk;
     const ssize_t got = ::recv(m_fd, chunk, wanted, 0);
     if (got > 0) {
+        recordBytes('>', chunk, static_cast<std::size_t>(got));
         out.append(chunk, static_cast<std::size_t>(got));
         m_received += static_cast<uint64_t>(got);
         return Net::Ok;
     }
-    if (got == 0)
-        return Net::Closed;
     const int code = errno;
+    if (got == 0 || closedByPeer(code)) {
+        notePeerClosed();
+        return Net::Closed;
+    }
     if (code == EAGAIN || code == EINTR)
         return Net::Timeout; // nothing yet: the caller waits again
-    if (closedByPeer(code))
-        return Net::Closed;
     m_error = systemError("recv", code);
     return Net::Failed;
 }
@@ -250,15 +275,26 @@ Net NetLink::waitClosed(int timeoutMs, std::string& got) {
     for (;;) {
         const int64_t left = deadline - nowMs();
         const Net io = readAny(got, static_cast<int>(left > 0 ? left : 0));
+        if (io == Net::Timeout)
+            recordEvent("timeout " + decimal(timeoutMs));
         if (io != Net::Ok)
             return io;
     }
 }
 
 void NetLink::close() {
-    if (m_fd >= 0)
+    if (m_fd >= 0) {
         ::close(m_fd);
+        if (!m_peerClosed)
+            recordEvent("hang-up"); // the tracer went away first
+    }
     m_fd = -1;
+}
+
+void NetLink::notePeerClosed() {
+    if (!m_peerClosed)
+        recordEvent("closed");
+    m_peerClosed = true;
 }
 
 void NetLink::resetCounters() {

@@ -85,8 +85,11 @@ private:
     // Waits until the socket is ready for `events` or `deadline` (monotonic ms) passes.
     Net waitReady(short events, int64_t deadline);
     Net readSome(std::string& out, std::size_t most);
+    // The program has closed the connection: the recording's closed line, once.
+    void notePeerClosed();
 
     int m_fd = -1;
+    bool m_peerClosed = false;
     uint64_t m_sent = 0;
     uint64_t m_received = 0;
     std::string m_error;

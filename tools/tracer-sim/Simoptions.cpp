@@ -1,5 +1,6 @@
 #include "Simoptions.h"
 
+#include "Simcapture.h"
 #include "Simout.h"
 
 #include <charconv>
@@ -27,6 +28,10 @@ const char* const kSerialOnly[] = {"--link",    "--no-link",     "--baud",
                                    "--no-pace", "--interval-ms", "--dialect"};
 const char* const kNetworkOnly[] = {"--host",  "--port",    "--pieces",    "--pair",
                                     "--drill", "--ask-job", "--job-times", "--hang-up"};
+// What a replay takes from the capture instead: the frame, the readings, the faults, the pace.
+const char* const kNotWithReplay[] = {
+    "--labels", "--job",   "--count",   "--interval-ms", "--dialect", "--fault",  "--pieces",
+    "--pair",   "--drill", "--ask-job", "--job-times",   "--hang-up", "--record", "--baud"};
 constexpr int kNetworkWaitMs = 10000;    // model 1's default for connecting
 constexpr std::size_t kJobBytes = 16;    // the Job identification's payload
 constexpr std::size_t kMaxPiece = 65535; // a sane bound: pieces beyond the message are cut to it
@@ -110,6 +115,10 @@ bool takeOption(const std::string& name, const char* value, Options& options, st
         options.port = number;
     } else if (name == "--pieces" && pieceList(value, options.pieces)) {
         // pieceList has filled options.pieces
+    } else if (name == "--replay" && value[0] != '\0') {
+        options.replay = value;
+    } else if (name == "--record" && value[0] != '\0') {
+        options.record = value;
     } else {
         error = "wrong value for " + name + ": \"" + value + "\"";
         return false;
@@ -137,9 +146,9 @@ bool takeFlag(const std::string& name, Options& options) {
 }
 
 bool needsValue(const std::string& name) {
-    for (const char* option :
-         {"--model", "--link", "--baud", "--labels", "--job", "--count", "--interval-ms",
-          "--dialect", "--fault", "--wait-ms", "--host", "--port", "--pieces"})
+    for (const char* option : {"--model", "--link", "--baud", "--labels", "--job", "--count",
+                               "--interval-ms", "--dialect", "--fault", "--wait-ms", "--host",
+                               "--port", "--pieces", "--replay", "--record"})
         if (name == option)
             return true;
     return false;
@@ -179,6 +188,26 @@ bool settleNetwork(Options& options, const std::vector<std::string>& given, std:
     if (!options.waitGiven)
         options.waitMs = kNetworkWaitMs;
     options.link.clear();
+    return true;
+}
+
+// A replay: the model is the capture's (a --model given must name the same).
+bool settleReplay(Options& options, std::vector<std::string>& given, std::string& error) {
+    if (const std::string name = stranger(given, kNotWithReplay); !name.empty()) {
+        error = name + " does not go with --replay: the capture holds the whole conversation";
+        return false;
+    }
+    // The recorded pace is kept or dropped on either kind of link.
+    std::erase(given, std::string("--no-pace"));
+    int model = -1;
+    if (!captureModel(options.replay, model, error))
+        return false;
+    if (options.model >= 0 && options.model != model) {
+        error = "--model " + decimal(options.model) + " differs from the capture's model " +
+                decimal(model);
+        return false;
+    }
+    options.model = model;
     return true;
 }
 
@@ -259,6 +288,8 @@ Parsed parseOptions(int argc, char** argv, Options& options, std::string& error)
             return Parsed::Wrong;
         given.push_back(name);
     }
+    if (!options.replay.empty() && !settleReplay(options, given, error))
+        return Parsed::Wrong;
     return settle(options, given, error) ? Parsed::Run : Parsed::Wrong;
 }
 
@@ -275,6 +306,7 @@ std::string usageText() {
                   "\n";
     }
     return "usage: krvw-tracer-sim --model N [options]\n"
+           "       krvw-tracer-sim --replay FILE [options]\n"
            "Plays a tracer, serial ones on a pseudo-terminal:\n" +
            models +
            "Options:\n"
@@ -297,6 +329,11 @@ std::string usageText() {
            "  --wait-ms MS       wait for the program's first contact (default 120000);\n"
            "                     model 1: keep trying to connect (default 10000)\n"
            "  --quiet            print only the PORT, CONNECTED, STATS and RESULT lines\n"
+           "  --record FILE      write the run's conversation to FILE as a capture\n"
+           "  --replay FILE      play the tracer's side of a capture (docs/captures.md)\n"
+           "                     against the program and check every byte the program\n"
+           "                     sends; the model is the capture's; with --link, --no-link,\n"
+           "                     --no-pace, --wait-ms, --port, --host, --quiet\n"
            "Model 1 only:\n"
            "  --port P           the program's TCP port (required)\n"
            "  --host H           the program's host (default 127.0.0.1)\n"

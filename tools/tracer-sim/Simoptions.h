@@ -27,6 +27,8 @@ struct Options {
     int waitMs = 120000; // first contact; for model 1 the connecting
     bool waitGiven = false;
     bool quiet = false;
+    std::string replay; // a capture whose device side is played; the model is the capture's
+    std::string record; // where this run is written as a capture
     // Model 1, the networked tracer: the program's server and how to talk to it.
     std::string host = "127.0.0.1";
     int port = 0;

@@ -1,6 +1,7 @@
 // krvw-tracer-sim: plays one tracer, serial on a pseudo-terminal or networked
 // over TCP, for users who want to see a reading without a device and for the
 // tests, whose peer it is.
+#include "Simcapture.h"
 #include "Simdcs.h"
 #include "Simframe.h"
 #include "Simline.h"
@@ -9,6 +10,7 @@
 #include "Simnetrun.h"
 #include "Simoptions.h"
 #include "Simout.h"
+#include "Simreplay.h"
 #include "Simtakubo.h"
 
 #include <cstdio>
@@ -66,7 +68,8 @@ bool prepareFrame(const Options& options, Frame& frame, Encoded& encoded, std::s
 
 // The line lives only while it serves: it closes and its link goes before the
 // RESULT line is written, so a reader of that line finds the link gone.
-Outcome serve(const Options& options, const Frame& frame, const Encoded& encoded) {
+Outcome serve(const Options& options, const Frame& frame, const Encoded& encoded,
+              const Capture& capture) {
     SimLine line;
     std::string error;
     if (!line.open(error))
@@ -76,6 +79,9 @@ Outcome serve(const Options& options, const Frame& frame, const Encoded& encoded
     if (!options.link.empty() && !line.makeLink(options.link, why))
         complain("no link: " + why + "; the port is " + line.slavePath());
     sayAlways("PORT " + line.portPath());
+    if (!options.replay.empty())
+        return replaySerial(line, options, capture);
+    recordPlace("port", line.portPath() + " " + decimal(options.baud) + " 8N1");
     const TracerModel& tracer = kTracerModels[static_cast<std::size_t>(options.model)];
     say("PLAYING model " + decimal(options.model) + " (" + tracer.tracerName + ")" +
         (tracer.protocol == TracerProtocol::Dcs ? ", dialect " + options.dialect : std::string()) +
@@ -115,14 +121,27 @@ int main(int argc, char** argv) {
     setQuiet(options.quiet);
     Frame frame;
     Encoded encoded;
-    if (!prepareFrame(options, frame, encoded, error)) {
+    Capture capture;
+    const bool replay = !options.replay.empty();
+    if (replay && !loadCapture(options.replay, capture, error)) {
+        complain("krvw-tracer-sim: the capture cannot be played: " + error);
+        return kUsageError;
+    }
+    if (!replay && !prepareFrame(options, frame, encoded, error)) {
         complain("krvw-tracer-sim: the frame cannot be sent: " + error);
         return kUsageError;
     }
+    if (!options.record.empty() && !startRecording(options.record, options.model, error)) {
+        complain("krvw-tracer-sim: " + error);
+        return kUsageError;
+    }
     installSignalCleanup();
-    const Outcome outcome = protocolOf(options) == TracerProtocol::Network
-                                ? runNetwork(options, frame, encoded.job)
-                                : serve(options, frame, encoded);
+    Outcome outcome = protocolOf(options) != TracerProtocol::Network
+                          ? serve(options, frame, encoded, capture)
+                      : replay ? replayNetwork(options, capture)
+                               : runNetwork(options, frame, encoded.job);
+    if (!finishRecording(error) && outcome.ok)
+        outcome = failed(error);
     sayAlways(std::string("RESULT ") + (outcome.ok ? "OK " : "FAIL ") + outcome.text);
     return outcome.ok ? 0 : 1;
 }

@@ -1,0 +1,212 @@
+// Captures of a tracer's conversation (docs/captures.md) replayed through the
+// main window, one capture a run: `replay_tests CAPTURE` starts the window with
+// the capture's model configured, lets krvw-tracer-sim --replay --no-pace play
+// the tracer's side (it checks every byte the program sends), and compares what
+// the program did with the .outcome beside the capture (tests/data/captures/README.md).
+// `replay_tests --record CAPTURE MODEL [simulator options]` makes a capture the
+// same way, the simulator playing the model and recording, and prints what the
+// program did. Without arguments it checks that every capture has its outcome.
+#include "Principal.h"
+
+#include "janelateste.h"
+#include "leituracifrada.h"
+#include "simulador.h"
+
+#include <QApplication>
+#include <QTcpServer>
+#include <QtTest>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+// The slowest capture keeps a few silences of 6.5 s; the program may still be
+// waiting for the tracer when it begins.
+constexpr int kReplayMs = 240000;
+constexpr int kAfterMs = 15000; // the program's last step after the tracer's last line
+constexpr int kQuietMs = 1000;  // and nothing more after it
+
+QStringList g_argumentos; // the runner's own: a capture, or --record and the rest
+
+// What the program must do: write one reading file with the text of a golden
+// (or none), and show these messages, each given by its start, in order.
+struct Desfecho {
+    std::string arquivo;
+    std::string golden; // under tests/data
+    QStringList mensagens;
+};
+
+std::string semExtensao(const std::string& caminho) {
+    return caminho.substr(0, caminho.rfind('.'));
+}
+
+int modeloDaCaptura(const std::string& caminho) {
+    std::ifstream captura(caminho);
+    std::string linha;
+    while (std::getline(captura, linha) && linha.rfind('#', 0) == 0)
+        if (linha.rfind("# model: ", 0) == 0)
+            return std::atoi(linha.c_str() + 9);
+    return -1;
+}
+
+// The capture's .outcome; false when it is missing or has a line of no kind.
+bool lerDesfecho(const std::string& captura, Desfecho& desfecho, std::string& erro) {
+    const std::string caminho = semExtensao(captura) + ".outcome";
+    std::ifstream arquivo(caminho);
+    if (!arquivo) {
+        erro = caminho + " is missing";
+        return false;
+    }
+    std::string linha;
+    while (std::getline(arquivo, linha)) {
+        std::istringstream campos(linha);
+        std::string tipo;
+        campos >> tipo;
+        if (tipo == "file" && (campos >> desfecho.arquivo >> desfecho.golden) &&
+            !readFileBytes(testDataPath(desfecho.golden)).empty())
+            continue;
+        if (tipo == "message" && linha.size() > 8) {
+            desfecho.mensagens << QString::fromStdString(linha.substr(8));
+            continue;
+        }
+        if (!tipo.empty() && tipo[0] != '#') {
+            erro = caminho + ": no golden text, or a line of no kind: " + linha;
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+class TestCapturas : public QObject, public JanelaDeTeste {
+    Q_OBJECT
+
+private:
+    // The simulator with `opcoes` as the tracer `modelo` against the window
+    // configured for it, "Leitura" pressed where the model needs it; its last line.
+    void tocar(int modelo, const QStringList& opcoes, QString& resultado) {
+        Simulador tracer;
+        const TracerChannel canal = kTracerModels[static_cast<std::size_t>(modelo)].channel;
+        if (canal == TracerChannel::TcpServer) {
+            const quint16 porta = portaLivre();
+            mostrar(configuracao(modelo, "", porta, leituras()));
+            QTRY_VERIFY(m_janela->servidor().isListening());
+            QVERIFY(tracer.iniciar(caminhoDoSimulador(),
+                                   opcoes + QStringList{"--model", QString::number(modelo),
+                                                        "--port", QString::number(porta)},
+                                   false));
+        } else {
+            QVERIFY2(tracer.iniciarSerial(modelo, opcoes), qPrintable(tracer.saida()));
+            mostrar(configuracao(modelo, tracer.porta, 55555, leituras()));
+            if (canal == TracerChannel::ReadOnClick || canal == TracerChannel::TimerOnClick)
+                QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
+        }
+        resultado = tracer.resultado(kReplayMs);
+        if (!resultado.startsWith(QStringLiteral("RESULT OK")))
+            qWarning("%s", qPrintable(tracer.saida()));
+    }
+    // The outcome, once it has shown (or the time is over) and nothing more came.
+    void esperar(const Desfecho& desfecho) {
+        QTRY_VERIFY_WITH_TIMEOUT(
+            m_mensagens.size() >= desfecho.mensagens.size() &&
+                (desfecho.arquivo.empty() || fileExists(leituras() + "/" + desfecho.arquivo)),
+            kAfterMs);
+        QTest::qWait(kQuietMs);
+    }
+    void replay();
+    void gravar();
+    void conferirDados();
+
+private slots:
+    void init() { criarJanela(); }
+    void cleanup() { destruirJanela(); }
+    void captura() {
+        if (g_argumentos.isEmpty())
+            conferirDados();
+        else if (g_argumentos[0] == QStringLiteral("--record"))
+            gravar();
+        else
+            replay();
+    }
+};
+
+void TestCapturas::replay() {
+    const std::string captura = g_argumentos[0].toStdString();
+    Desfecho desfecho;
+    std::string erro;
+    QVERIFY2(lerDesfecho(captura, desfecho, erro), erro.c_str());
+    const int modelo = modeloDaCaptura(captura);
+    QVERIFY2(tracerModel(modelo) != nullptr, "the capture names no model");
+    QString resultado;
+    tocar(modelo, {"--replay", g_argumentos[0], "--no-pace"}, resultado);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(resultado.startsWith(QStringLiteral("RESULT OK replay=")), qPrintable(resultado));
+    esperar(desfecho);
+    const QString mensagens = m_mensagens.join(QStringLiteral("\n---\n"));
+    QVERIFY2(m_mensagens.size() == desfecho.mensagens.size(), qPrintable(mensagens));
+    for (qsizetype i = 0; i < m_mensagens.size(); ++i)
+        QVERIFY2(m_mensagens[i].startsWith(desfecho.mensagens[i]), qPrintable(mensagens));
+    if (desfecho.arquivo.empty()) {
+        QVERIFY(listDir(leituras()).empty());
+        return;
+    }
+    QCOMPARE(listDir(leituras()).size(), std::size_t{1});
+    const std::string diferenca =
+        diferencaDaLeitura(leituras() + "/" + desfecho.arquivo, desfecho.golden);
+    QVERIFY2(diferenca.empty(), diferenca.c_str());
+}
+
+// A new capture: the simulator records while it plays; what the program did
+// is printed, for the .outcome that goes beside it.
+void TestCapturas::gravar() {
+    QVERIFY2(g_argumentos.size() >= 3, "--record CAPTURE MODEL [simulator options]");
+    QString resultado;
+    tocar(g_argumentos[2].toInt(), QStringList{"--record", g_argumentos[1]} + g_argumentos.mid(3),
+          resultado);
+    if (QTest::currentTestFailed())
+        return;
+    // A case where nothing is saved or shown simply waits it all.
+    (void)QTest::qWaitFor([&] { return !m_mensagens.isEmpty() || !listDir(leituras()).empty(); },
+                          kAfterMs);
+    QTest::qWait(kQuietMs);
+    qInfo("%s", qPrintable(resultado));
+    for (const QString& mensagem : m_mensagens)
+        qInfo("message %s", qPrintable(mensagem));
+    for (const std::string& arquivo : listDir(leituras())) {
+        std::string golden = "(a text of no golden)";
+        for (const std::string& nome : listDir(testDataPath("serial")))
+            if (diferencaDaLeitura(leituras() + "/" + arquivo, "serial/" + nome).empty())
+                golden = "serial/" + nome;
+        qInfo("file %s %s", arquivo.c_str(), golden.c_str());
+    }
+}
+
+void TestCapturas::conferirDados() {
+    int capturas = 0;
+    for (const std::string& nome : listDir(testDataPath("captures"))) {
+        if (nome.size() < 9 || nome.compare(nome.size() - 8, 8, ".krvwcap") != 0)
+            continue;
+        const std::string captura = testDataPath("captures/" + nome);
+        Desfecho desfecho;
+        std::string erro;
+        QVERIFY2(lerDesfecho(captura, desfecho, erro), erro.c_str());
+        QVERIFY2(tracerModel(modeloDaCaptura(captura)) != nullptr, nome.c_str());
+        ++capturas;
+    }
+    QVERIFY(capturas > 0);
+}
+
+// The capture (or --record and its arguments) is the runner's; QtTest gets none.
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    for (int i = 1; i < argc; ++i)
+        g_argumentos << QString::fromLocal8Bit(argv[i]);
+    TestCapturas teste;
+    return QTest::qExec(&teste, 1, argv);
+}
+
+#include "test_capturas.moc"
