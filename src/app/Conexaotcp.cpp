@@ -9,8 +9,6 @@ ConexaoTcp::ConexaoTcp(QTcpSocket* socket, QObject* parent) : QObject(parent), m
     // Replies are small and each one is awaited by the tracer: sent at once,
     // not held back until the tracer acknowledges the previous segment.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    // Before any connection of the window's, so that it is known when those run.
-    connect(m_socket, &QTcpSocket::disconnected, this, [this] { m_desconectado = true; });
 }
 
 bool ConexaoTcp::conectada() const {
@@ -75,9 +73,9 @@ void ConexaoTcp::encerrar() {
     if (m_encerrada)
         return;
     m_encerrada = true;
-    // Ended with no word from the socket: the window dropped it (its server
-    // closed), which is the program's close, not the device's hang-up.
-    if (captura && !m_desconectado)
+    // Ended while still connected: the window dropped it (its server closed),
+    // which is the program's close, not the device's hang-up.
+    if (captura && conectada())
         captura->closed();
     liberarSeOcioso();
 }

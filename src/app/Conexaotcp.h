@@ -48,5 +48,4 @@ private:
     int m_emCurso = 0;  // work running (a message box inside it lets more run)
     int m_postadas = 0; // work queued and not yet started
     bool m_encerrada = false;
-    bool m_desconectado = false; // the socket told of its end (a close or the peer's hang-up)
 };
