@@ -13,9 +13,11 @@
 #include "simulador.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QTcpServer>
 #include <QtTest>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -30,12 +32,18 @@ constexpr int kQuietMs = 1000;  // and nothing more after it
 QStringList g_argumentos; // the runner's own: a capture, or --record and the rest
 
 // What the program must do: write one reading file with the text of a golden
-// (or none), and show these messages, each given by its start, in order.
+// (or none), and show these messages, each given by its start, in order; then
+// the capture played next in the same window, if any.
 struct Desfecho {
     std::string arquivo;
     std::string golden; // under tests/data
     QStringList mensagens;
+    std::string seguinte; // a capture's name in the same folder
+    bool noRitmo = false; // played at the recorded pace (chunks that must arrive apart)
 };
+
+// Any text the program would not put on the clipboard.
+const char* const kAreaAntes = "o que estava na área de transferência";
 
 std::string semExtensao(const std::string& caminho) {
     return caminho.substr(0, caminho.rfind('.'));
@@ -67,7 +75,14 @@ bool lerDesfecho(const std::string& captura, Desfecho& desfecho, std::string& er
             !readFileBytes(testDataPath(desfecho.golden)).empty())
             continue;
         if (tipo == "message" && linha.size() > 8) {
-            desfecho.mensagens << QString::fromStdString(linha.substr(8));
+            desfecho.mensagens << QString::fromStdString(linha.substr(8))
+                                      .replace(QLatin1String("\\n"), QLatin1String("\n"));
+            continue;
+        }
+        if (tipo == "next" && (campos >> desfecho.seguinte))
+            continue;
+        if (tipo == "paced") {
+            desfecho.noRitmo = true;
             continue;
         }
         if (!tipo.empty() && tipo[0] != '#') {
@@ -84,24 +99,35 @@ class TestCapturas : public QObject, public JanelaDeTeste {
     Q_OBJECT
 
 private:
-    // The simulator with `opcoes` as the tracer `modelo` against the window
-    // configured for it, "Leitura" pressed where the model needs it; its last line.
+    // The simulator with `opcoes` as the tracer `modelo` against the window,
+    // configured for it unless it is shown already (a capture played next),
+    // "Leitura" pressed where the model needs it; its last line.
     void tocar(int modelo, const QStringList& opcoes, QString& resultado) {
         Simulador tracer;
         const TracerChannel canal = kTracerModels[static_cast<std::size_t>(modelo)].channel;
+        const bool mostrada = m_janela->isVisible();
         if (canal == TracerChannel::TcpServer) {
-            const quint16 porta = portaLivre();
-            mostrar(configuracao(modelo, "", porta, leituras()));
+            if (!mostrada) {
+                m_porta = portaLivre();
+                mostrar(configuracao(modelo, "", m_porta, leituras()));
+            }
             QTRY_VERIFY(m_janela->servidor().isListening());
             QVERIFY(tracer.iniciar(caminhoDoSimulador(),
                                    opcoes + QStringList{"--model", QString::number(modelo),
-                                                        "--port", QString::number(porta)},
+                                                        "--port", QString::number(m_porta)},
                                    false));
         } else {
             QVERIFY2(tracer.iniciarSerial(modelo, opcoes), qPrintable(tracer.saida()));
-            mostrar(configuracao(modelo, tracer.porta, 55555, leituras()));
-            if (canal == TracerChannel::ReadOnClick || canal == TracerChannel::TimerOnClick)
+            if (!mostrada)
+                mostrar(configuracao(modelo, tracer.porta, 55555, leituras()));
+            if (canal == TracerChannel::ReadOnClick || canal == TracerChannel::TimerOnClick) {
+                QVERIFY(botao("btnLeituraSerial")->isEnabled());
+                const int descritores = descritoresAbertos();
                 QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
+                // A reading held in the click closes its port again, whatever happened.
+                if (canal == TracerChannel::ReadOnClick)
+                    QCOMPARE(descritoresAbertos(), descritores);
+            }
         }
         resultado = tracer.resultado(kReplayMs);
         if (!resultado.startsWith(QStringLiteral("RESULT OK")))
@@ -115,12 +141,18 @@ private:
             kAfterMs);
         QTest::qWait(kQuietMs);
     }
-    void replay();
+    // One capture replayed and its outcome compared, then the one it names next.
+    void replay(const std::string& captura);
     void gravar();
     void conferirDados();
 
+    quint16 m_porta = 0;
+
 private slots:
-    void init() { criarJanela(); }
+    void init() {
+        QApplication::clipboard()->setText(QString::fromUtf8(kAreaAntes));
+        criarJanela();
+    }
     void cleanup() { destruirJanela(); }
     void captura() {
         if (g_argumentos.isEmpty())
@@ -128,19 +160,22 @@ private slots:
         else if (g_argumentos[0] == QStringLiteral("--record"))
             gravar();
         else
-            replay();
+            replay(g_argumentos[0].toStdString());
     }
 };
 
-void TestCapturas::replay() {
-    const std::string captura = g_argumentos[0].toStdString();
+void TestCapturas::replay(const std::string& captura) {
     Desfecho desfecho;
     std::string erro;
     QVERIFY2(lerDesfecho(captura, desfecho, erro), erro.c_str());
     const int modelo = modeloDaCaptura(captura);
     QVERIFY2(tracerModel(modelo) != nullptr, "the capture names no model");
+    m_mensagens.clear();
     QString resultado;
-    tocar(modelo, {"--replay", g_argumentos[0], "--no-pace"}, resultado);
+    QStringList opcoes{"--replay", QString::fromStdString(captura)};
+    if (!desfecho.noRitmo)
+        opcoes << "--no-pace";
+    tocar(modelo, opcoes, resultado);
     if (QTest::currentTestFailed())
         return;
     QVERIFY2(resultado.startsWith(QStringLiteral("RESULT OK replay=")), qPrintable(resultado));
@@ -149,14 +184,22 @@ void TestCapturas::replay() {
     QVERIFY2(m_mensagens.size() == desfecho.mensagens.size(), qPrintable(mensagens));
     for (qsizetype i = 0; i < m_mensagens.size(); ++i)
         QVERIFY2(m_mensagens[i].startsWith(desfecho.mensagens[i]), qPrintable(mensagens));
+    // A saved reading's path is on the clipboard; else the clipboard is as it was.
+    const QString area = QApplication::clipboard()->text();
     if (desfecho.arquivo.empty()) {
         QVERIFY(listDir(leituras()).empty());
-        return;
+        QCOMPARE(area, QString::fromUtf8(kAreaAntes));
+    } else {
+        const std::string caminho = leituras() + "/" + desfecho.arquivo;
+        QCOMPARE(listDir(leituras()).size(), std::size_t{1});
+        QCOMPARE(area, QString::fromStdString(caminho));
+        const std::string diferenca = diferencaDaLeitura(caminho, desfecho.golden);
+        QVERIFY2(diferenca.empty(), diferenca.c_str());
+        QCOMPARE(std::remove(caminho.c_str()), 0); // the next capture's folder is empty again
+        QApplication::clipboard()->setText(QString::fromUtf8(kAreaAntes));
     }
-    QCOMPARE(listDir(leituras()).size(), std::size_t{1});
-    const std::string diferenca =
-        diferencaDaLeitura(leituras() + "/" + desfecho.arquivo, desfecho.golden);
-    QVERIFY2(diferenca.empty(), diferenca.c_str());
+    if (!desfecho.seguinte.empty())
+        replay(captura.substr(0, captura.rfind('/') + 1) + desfecho.seguinte);
 }
 
 // A new capture: the simulator records while it plays; what the program did
@@ -194,6 +237,11 @@ void TestCapturas::conferirDados() {
         std::string erro;
         QVERIFY2(lerDesfecho(captura, desfecho, erro), erro.c_str());
         QVERIFY2(tracerModel(modeloDaCaptura(captura)) != nullptr, nome.c_str());
+        // The capture played next is the same tracer, plugged back.
+        QVERIFY2(desfecho.seguinte.empty() ||
+                     modeloDaCaptura(testDataPath("captures/" + desfecho.seguinte)) ==
+                         modeloDaCaptura(captura),
+                 nome.c_str());
         ++capturas;
     }
     QVERIFY(capturas > 0);

@@ -1,9 +1,10 @@
 // Faults around the main window, each with the outcome the user is promised
 // and nothing lost: a reading folder that is missing, read-only or full, or
 // whose disk fails on write, flush, close or rename; an ini folder that cannot
-// be written and configuration files that are damaged; serial tracers that are
-// unplugged, stop half-way, flood the line or whose port another program holds;
-// networked peers that misbehave while a good tracer is being served.
+// be written and configuration files that are damaged; a serial port another
+// program holds; networked peers that misbehave while a good tracer is being
+// served. (A serial tracer unplugged, stopping half-way or flooding the line is
+// a capture replayed by replay_tests.)
 #include "Principal.h"
 
 #include "Atomicfile.h"
@@ -200,8 +201,6 @@ private:
         }
     }
     void conectarEDesconectarEnquanto(Simulador& bom, int minimo, int& feitas);
-    void falhaSerialEDepoisLeitura(int modelo, const QString& falha, const QString& numero,
-                                   const char* rotulos, const char* esperado);
 
 private slots:
     void init() {
@@ -225,10 +224,6 @@ private slots:
     void pastaIniSomenteLeitura();
     void arquivoDeParametrosDanificado_data();
     void arquivoDeParametrosDanificado();
-    void tracerDesligadoNoMeioDoBloco_data();
-    void tracerDesligadoNoMeioDoBloco();
-    void lt980ParaNoMeioDoBloco();
-    void dcsInundaALinha();
     void portaSerialPresaPorOutroPrograma();
     void pareDeRedeMalComportado_data();
     void pareDeRedeMalComportado();
@@ -392,88 +387,6 @@ void TestFalhas::arquivoDeParametrosDanificado() {
              QStringLiteral("Dispositivos: NIDEK LT1000/LT1200/ICE (rede)"));
     QVERIFY(m_janela->servidor().isListening());
     QCOMPARE(m_janela->servidor().serverPort(), quint16{55555});
-}
-
-void TestFalhas::tracerDesligadoNoMeioDoBloco_data() {
-    QTest::addColumn<int>("modelo");
-    QTest::addColumn<QString>("numero");
-    QTest::addColumn<QString>("rotulos");
-    QTest::addColumn<QString>("esperado");
-    // The line hangs up while the program waits for the rest of the data
-    // block: the bytes-waiting query fails (10) inside the block's receive.
-    // LT980: receive 10, in block 2's data step 60, in reading step 30.
-    QTest::addRow("NIDEK LT980") << 0 << QStringLiteral("10,060,030")
-                                 << QStringLiteral("reading/realistic.labels")
-                                 << QStringLiteral("lt980.expected");
-    // Takubomatic: receive 10, in the exchange's receive step 30, in reading step 30.
-    QTest::addRow("Takubomatic") << 5 << QStringLiteral("10,030,030")
-                                 << QStringLiteral("serial/takubomatic.labels")
-                                 << QStringLiteral("takubomatic.expected");
-}
-
-// The reading fails with its error number, the window stays usable, and the
-// tracer plugged back in (a new simulator on the same link) is read.
-void TestFalhas::tracerDesligadoNoMeioDoBloco() {
-    QFETCH(int, modelo);
-    QFETCH(QString, numero);
-    QFETCH(QString, rotulos);
-    QFETCH(QString, esperado);
-    falhaSerialEDepoisLeitura(modelo, QStringLiteral("unplug"), numero,
-                              rotulos.toLatin1().constData(), esperado.toLatin1().constData());
-}
-
-void TestFalhas::lt980ParaNoMeioDoBloco() {
-    // Half of block 2 and then silence: 512 of 1007 bytes after about 6 s (40),
-    // in block 2's data step 60, in reading step 30.
-    falhaSerialEDepoisLeitura(0, QStringLiteral("stop-half"), QStringLiteral("40,060,030"),
-                              "reading/realistic.labels", "lt980.expected");
-}
-
-void TestFalhas::falhaSerialEDepoisLeitura(int modelo, const QString& falha, const QString& numero,
-                                           const char* rotulos, const char* esperado) {
-    const QString dados = QString::fromStdString(testDataPath(rotulos));
-    auto defeituoso = std::make_unique<Simulador>();
-    QVERIFY(defeituoso->iniciarSerial(
-        modelo, {QStringLiteral("--labels"), dados, QStringLiteral("--fault"), falha}));
-    abrirSerial(modelo, defeituoso->porta);
-    const int descritores = descritoresAbertos();
-    QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
-    QCOMPARE(descritoresAbertos(), descritores); // the port closed again
-    QCOMPARE(m_mensagens.size(), 1);
-    QVERIFY2(m_mensagens[0].startsWith(QStringLiteral("Houve um problema na leitura (") + numero +
-                                       QStringLiteral("):\n\n - ")),
-             qPrintable(m_mensagens[0]));
-    QVERIFY(m_mensagens[0].contains(QStringLiteral("Erro no recebimento de dados da leitura.")));
-    QVERIFY(lista(leituras()).isEmpty());
-    QCOMPARE(QApplication::clipboard()->text(), texto(kAreaAntes));
-    QCOMPARE(defeituoso->resultado(kLeituraMs), QStringLiteral("RESULT OK fault=") + falha);
-    defeituoso.reset(); // its link goes with it
-
-    m_mensagens.clear();
-    Simulador bom;
-    QVERIFY(bom.iniciarSerial(modelo, {QStringLiteral("--labels"), dados}));
-    QVERIFY(botao("btnLeituraSerial")->isEnabled());
-    QTest::mouseClick(botao("btnLeituraSerial"), Qt::LeftButton);
-    QCOMPARE(m_mensagens, QStringList{texto(kMessageSaveSucceeded)});
-    QCOMPARE(bom.resultado(kLeituraMs), QStringLiteral("RESULT OK readings=1"));
-    compararLeitura("leitura.krvw", esperado);
-    QCOMPARE(QApplication::clipboard()->text(),
-             QString::fromStdString(leituras() + "/leitura.krvw"));
-}
-
-// 150 KB of noise before the first record: more than the receive buffer holds.
-// The noise is dropped and the tracing that follows is read.
-void TestFalhas::dcsInundaALinha() {
-    Simulador tracer;
-    QVERIFY(tracer.iniciarSerial(2, {QStringLiteral("--labels"), realista(),
-                                     QStringLiteral("--fault"), QStringLiteral("flood")}));
-    abrirSerial(2, tracer.porta);
-    const std::string caminho = leituras() + "/815.krvw";
-    QTRY_VERIFY_WITH_TIMEOUT(fileExists(caminho) || !m_mensagens.isEmpty(), kLeituraMs);
-    QCOMPARE(m_mensagens, QStringList{texto(kMessageSaveSucceeded)});
-    QCOMPARE(tracer.resultado(kLeituraMs), QStringLiteral("RESULT OK fault=flood"));
-    compararLeitura("815.krvw", "huvitz.expected");
-    QCOMPARE(lista(leituras()), QStringList{QStringLiteral("815.krvw")});
 }
 
 // Another program holds the port with flock, as this program does: the DCS

@@ -1,7 +1,9 @@
 // The networked tracers through the main window: real sockets on 127.0.0.1
 // against the window's TCP server, the tracer played either by
 // krvw-tracer-sim (whole readings, compared byte for byte after deciphering)
-// or by a socket of the test (framing, closes, the connection table).
+// or by a socket of the test (framing, closes, the connection table). Single
+// conversations (a reading, in pieces, with drill holes, a job asked back,
+// each misbehaviour) are captures replayed by replay_tests.
 #include "Principal.h"
 
 #include "Conexaotcp.h"
@@ -75,15 +77,10 @@ private slots:
     void init() { criarJanela(); }
     void cleanup() { destruirJanela(); }
 
-    void leituraCompletaDoSimulador_data();
-    void leituraCompletaDoSimulador();
     void duasLeiturasNaMesmaConexao();
     void duasMensagensNumSoPedaco();
     void primeiroByteInvalidoFechaAConexao();
-    void conexaoEncerradaPeloDispositivo();
-    void pedidoDeJobSemTracado();
     void decimaPrimeiraConexaoFechadaNaHora();
-    void tamanhoAcimaDoBufferEInconsistente();
     void portaEmUso();
     void caixaAbertaNaoParaOsTracers_data();
     void caixaAbertaNaoParaOsTracers();
@@ -92,34 +89,6 @@ private slots:
     void fimDoProgramaComACaixaAberta_data();
     void fimDoProgramaComACaixaAberta();
 };
-
-void TestRede::leituraCompletaDoSimulador_data() {
-    QTest::addColumn<QStringList>("opcoes");
-    QTest::addColumn<QString>("esperado");
-    QTest::addRow("inteira") << QStringList{} << QStringLiteral("network.expected");
-    QTest::addRow("em pedacos 1, 500, 1583")
-        << QStringList{QStringLiteral("--pieces"), QStringLiteral("1,500,1583")}
-        << QStringLiteral("network.expected");
-    QTest::addRow("com furos") << QStringList{QStringLiteral("--drill")}
-                               << QStringLiteral("network-drill.expected");
-    QTest::addRow("pedindo o job de volta")
-        << QStringList{QStringLiteral("--ask-job")} << QStringLiteral("network.expected");
-}
-
-// The simulator checks every reply byte for byte (the Accept before the save,
-// the job sent back); the file must be the expected text, written once.
-void TestRede::leituraCompletaDoSimulador() {
-    QFETCH(QStringList, opcoes);
-    QFETCH(QString, esperado);
-    abrir();
-    QCOMPARE(simular(QStringList{QStringLiteral("--model"), QStringLiteral("1"),
-                                 QStringLiteral("--labels"), realista()} +
-                     opcoes),
-             QStringLiteral("RESULT OK readings=1"));
-    QCOMPARE(listDir(leituras()).size(), std::size_t{1});
-    compararLeitura("815.krvw", esperado.toLatin1().constData());
-    QCOMPARE(m_mensagens, QStringList{QString::fromUtf8(kMessageSaveSucceeded)});
-}
 
 void TestRede::duasLeiturasNaMesmaConexao() {
     abrir(true);
@@ -163,38 +132,6 @@ void TestRede::primeiroByteInvalidoFechaAConexao() {
     }
 }
 
-void TestRede::conexaoEncerradaPeloDispositivo() {
-    abrir();
-    QTcpSocket tracer;
-    conectar(tracer);
-    tracer.write(mensagemDeRede(0x16, 6, 1, 2));
-    QTRY_COMPARE(m_mensagens, QStringList{QString::fromUtf8(kMensagemAbortada)});
-    QTRY_COMPARE(tracer.state(), QAbstractSocket::UnconnectedState);
-    QCOMPARE(tracer.bytesAvailable(), 0); // no reply
-
-    // A device that just closes its side: no message.
-    m_mensagens.clear();
-    QTcpSocket outro;
-    conectar(outro);
-    outro.disconnectFromHost();
-    QTest::qWait(200);
-    QVERIFY(m_mensagens.isEmpty());
-}
-
-void TestRede::pedidoDeJobSemTracado() {
-    abrir();
-    QTcpSocket tracer;
-    conectar(tracer);
-    tracer.write(mensagemDeRede(0x16, 3, 0x1111, 0x2222, QByteArray(16, '\0')));
-    QCOMPARE(resposta(tracer, 14),
-             mensagemDeRede(0x16, 7, 0x2222, 0x1111, QByteArray("\x01\x00", 2)));
-    tracer.write(mensagemDeRede(0x16, 5, 0x3333, 0x4444));
-    QCOMPARE(resposta(tracer, 12), mensagemDeRede(0x16, 5, 0x4444, 0));
-    QTest::qWait(100);
-    QCOMPARE(tracer.state(), QAbstractSocket::ConnectedState);
-    QVERIFY(m_mensagens.isEmpty());
-}
-
 void TestRede::decimaPrimeiraConexaoFechadaNaHora() {
     abrir();
     QTcpSocket dez[10];
@@ -210,23 +147,6 @@ void TestRede::decimaPrimeiraConexaoFechadaNaHora() {
         QCOMPARE(resposta(tracer, 12), accept(static_cast<quint16>(n + 100), n));
     }
     QVERIFY(m_mensagens.isEmpty());
-}
-
-// A length the message buffer cannot hold, or a negative one, is not copied:
-// the connection is ended as for any inconsistent header.
-void TestRede::tamanhoAcimaDoBufferEInconsistente() {
-    abrir();
-    for (quint16 tamanho : {quint16{9989}, quint16{0x8001}}) {
-        m_mensagens.clear();
-        QTcpSocket tracer;
-        conectar(tracer);
-        QByteArray cabecalho = mensagemDeRede(0x16, 4, 1, 2);
-        cabecalho[7] = static_cast<char>(tamanho & 0xFF);
-        cabecalho[8] = static_cast<char>(tamanho >> 8);
-        tracer.write(cabecalho);
-        QTRY_COMPARE(m_mensagens, QStringList{QString::fromUtf8(kMensagemInconsistencia)});
-        QTRY_COMPARE(tracer.state(), QAbstractSocket::UnconnectedState);
-    }
 }
 
 void TestRede::portaEmUso() {

@@ -1,8 +1,7 @@
-// Whole readings from every serial tracer model, through the main window as a
-// user runs it: krvw-tracer-sim plays the tracer on a pseudo-terminal that the
-// program lists as a serial port, the window reads it with its real protocol
-// code and clock, and the reading file is deciphered (by OpenSSL, not by the
-// program's cipher) and compared byte for byte with the expected text.
+// Serial tracers through the main window as the lab runs it, with the success
+// message in a real box: krvw-tracer-sim plays the tracer on a
+// pseudo-terminal that the program lists as a serial port. (A reading of each
+// model and each fault are captures replayed by replay_tests.)
 #include "Principal.h"
 
 #include "Readingfile.h"
@@ -11,7 +10,6 @@
 #include "simulador.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QPushButton>
 #include <QtTest>
 
@@ -19,14 +17,6 @@ namespace {
 
 // A DCS reading takes a few timer ticks per record; a slow sanitizer build more.
 constexpr int kReadingMs = 40000;
-
-struct Caso {
-    int modelo;
-    const char* falha;   // the simulator's --fault, or "none"
-    const char* rotulos; // the tracing the simulator sends
-    const char* esperado;
-    const char* arquivo; // the reading file's name
-};
 
 } // namespace
 
@@ -56,92 +46,9 @@ private slots:
     void init() { criarJanela(); }
     void cleanup() { destruirJanela(); }
 
-    void leituraCompleta_data();
-    void leituraCompleta();
-    void leituraComErro_data();
-    void leituraComErro();
     void caixaAbertaNaoParaODcs_data();
     void caixaAbertaNaoParaODcs();
 };
-
-void TestTracers::leituraCompleta_data() {
-    QTest::addColumn<int>("modelo");
-    QTest::addColumn<QString>("falha");
-    QTest::addColumn<QString>("rotulos");
-    QTest::addColumn<QString>("esperado");
-    QTest::addColumn<QString>("arquivo");
-    // Garbage then a broken record, or half a record and six seconds of
-    // silence, before the tracing: what cannot be a record is dropped and the
-    // tracing still read.
-    const Caso casos[] = {
-        {0, "none", "reading/realistic.labels", "lt980.expected", "leitura.krvw"},
-        {2, "none", "reading/realistic.labels", "huvitz.expected", "815.krvw"},
-        {2, "garbage", "reading/realistic.labels", "huvitz.expected", "815.krvw"},
-        {3, "none", "reading/realistic.labels", "topcom.expected", "815.krvw"},
-        {3, "half", "reading/realistic.labels", "topcom.expected", "815.krvw"},
-        {4, "none", "reading/realistic.labels", "essilor.expected", "815.krvw"},
-        {5, "none", "serial/takubomatic.labels", "takubomatic.expected", "leitura.krvw"},
-        {6, "none", "reading/realistic.labels", "nidek-serial.expected", "815.krvw"},
-    };
-    for (const Caso& caso : casos)
-        QTest::addRow("modelo %d, %s", caso.modelo, caso.falha)
-            << caso.modelo << QString::fromLatin1(caso.falha) << QString::fromLatin1(caso.rotulos)
-            << QString::fromLatin1(caso.esperado) << QString::fromLatin1(caso.arquivo);
-}
-
-void TestTracers::leituraCompleta() {
-    QFETCH(int, modelo);
-    QFETCH(QString, falha);
-    QFETCH(QString, rotulos);
-    QFETCH(QString, esperado);
-    QFETCH(QString, arquivo);
-    Simulador tracer;
-    if (!servir(tracer, modelo,
-                {"--fault", falha, "--labels",
-                 QString::fromStdString(testDataPath(rotulos.toStdString()))}))
-        return;
-    const std::string caminho = leituras() + "/" + arquivo.toStdString();
-    // The reading file, or a message that says why there is none.
-    QTRY_VERIFY_WITH_TIMEOUT(fileExists(caminho) || !m_mensagens.isEmpty(), kReadingMs);
-    QVERIFY2(fileExists(caminho),
-             qPrintable(m_mensagens.join(QLatin1Char('|')) + QLatin1Char('\n') +
-                        tracer.resultado(3000) + QLatin1Char('\n') + tracer.saida()));
-    QCOMPARE(tracer.resultado(kReadingMs),
-             falha == "none" ? QStringLiteral("RESULT OK readings=1") : "RESULT OK fault=" + falha);
-    compararLeitura(arquivo.toStdString(), esperado.toLatin1().constData());
-    QCOMPARE(m_mensagens, QStringList{QString::fromUtf8(kMessageSaveSucceeded)});
-    QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(caminho));
-    QCOMPARE(listDir(leituras()).size(), std::size_t{1});
-}
-
-void TestTracers::leituraComErro_data() {
-    QTest::addColumn<int>("modelo");
-    QTest::addColumn<QString>("falha");
-    QTest::addColumn<QString>("inicio");
-    QTest::addColumn<QString>("detalhe");
-    // The grouping follows the user's locale: C here.
-    QTest::addRow("LT980 recusa o bloco 3") << 0 << "nak-block3"
-                                            << "Houve um problema na leitura (40,020,040)"
-                                            << "Erro no recebimento de dados da leitura.";
-    QTest::addRow("Takubomatic responde errado") << 5 << "wrong-answer"
-                                                 << "Houve um problema na leitura (20)"
-                                                 << "Erro na solicitação de dados para o Tracer.";
-}
-
-void TestTracers::leituraComErro() {
-    QFETCH(int, modelo);
-    QFETCH(QString, falha);
-    QFETCH(QString, inicio);
-    QFETCH(QString, detalhe);
-    Simulador tracer;
-    if (!servir(tracer, modelo, {"--fault", falha}))
-        return;
-    QCOMPARE(m_mensagens.size(), 1);
-    QVERIFY2(m_mensagens[0].startsWith(inicio), qPrintable(m_mensagens[0]));
-    QVERIFY(m_mensagens[0].contains(detalhe));
-    QVERIFY(listDir(leituras()).empty());
-    QCOMPARE(tracer.resultado(kReadingMs), "RESULT OK fault=" + falha);
-}
 
 void TestTracers::caixaAbertaNaoParaODcs_data() {
     QTest::addColumn<int>("modelo");

@@ -44,6 +44,8 @@ public:
     // Waits up to ms for the program to close; what it sends meanwhile is appended.
     virtual Flow awaitClose(std::string& got, int ms) = 0;
     virtual void hangUp() = 0;
+    // The program closes its end within ms (what it sends meanwhile is appended).
+    virtual bool closedByProgram(std::string& /*got*/, int /*ms*/) { return false; }
     // Waits until the program has read what was sent last.
     virtual void finish() {}
     virtual std::string error() const = 0;
@@ -122,6 +124,9 @@ public:
     Flow receive(std::string& got, int ms) override { return flow(m_link.readAny(got, ms)); }
     Flow awaitClose(std::string& got, int ms) override { return flow(m_link.waitClosed(ms, got)); }
     void hangUp() override { m_link.close(); }
+    bool closedByProgram(std::string& got, int ms) override {
+        return m_link.readAny(got, ms) == Net::Closed;
+    }
     std::string error() const override { return m_link.error(); }
     const char* what() const override { return "connection"; }
 
@@ -201,8 +206,13 @@ Outcome Player::run() {
     }
     if (m_ready && !m_hungUp && !m_programClosed) {
         m_side.finish();
-        if (m_side.receive(m_got, kTrailingMs) == Flow::Failed)
+        const Flow flow = m_side.receive(m_got, kTrailingMs);
+        if (flow == Flow::Failed)
             return failed(m_side.error() + " after the capture's last line");
+        // A capture that ends with the connection open: the program keeps it.
+        if (flow == Flow::Closed)
+            return failed(std::string("the program closed the ") + m_side.what() +
+                          " after the capture's last line, which leaves it open");
     }
     if (!m_got.empty()) {
         dumpHex("received after the capture's last line", m_got);
@@ -323,6 +333,13 @@ Player::Step Player::event(std::size_t& index) {
         end = silence(item);
     } else { // hang-up
         paced(item);
+        // Up to the recorded gap (at most kTrailingMs), even unpaced: the
+        // program kept the connection while the tracer was still there.
+        if (m_ready && !m_hungUp && !m_programClosed &&
+            m_side.closedByProgram(m_got,
+                                   static_cast<int>(std::min<int64_t>(gap(item), kTrailingMs))))
+            return at(item, std::string("the program closed the ") + m_side.what() +
+                                " before the tracer hung up");
         if (m_ready && !m_hungUp)
             m_side.hangUp();
         m_hungUp = true;
