@@ -1,7 +1,7 @@
 // Captures of a tracer's conversation (docs/captures.md) replayed through the
 // main window, one capture a run: `replay_tests CAPTURE` starts the window with
-// the capture's model configured, lets krvw-tracer-sim --replay --no-pace play
-// the tracer's side (it checks every byte the program sends), and compares what
+// the capture's model configured, lets krvw-tracer-sim --replay play the
+// tracer's side at once (it checks every byte the program sends), and compares what
 // the program did with the .outcome beside the capture (tests/data/captures/README.md).
 // `replay_tests --record CAPTURE MODEL [simulator options]` makes a capture the
 // same way, the simulator playing the model and recording, and prints what the
