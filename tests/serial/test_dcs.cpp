@@ -6,6 +6,7 @@
 #include "Serial.h"
 #include "Serialtextdcs.h"
 
+#include "capturedtracer.h"
 #include "ptypair.h"
 #include "testsupport.h"
 
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -288,70 +290,66 @@ protected:
 };
 
 TEST_F(DcsTest, SendDcsRecordFramesTheReply) {
-    const std::string text = replyText({"ANS=INI", "STATUS=0"});
-    // 57654 = 0xE136, the CRC-16/XMODEM of the text through the RS.
-    const std::string wire =
-        kAckByte + kFs + "ANS=INI\r\nSTATUS=0\r\n" + kRs + "CRC=57654\r\n" + kGs;
-    EXPECT_EQ(SendDcsRecord(port, text.c_str()), 0);
-    EXPECT_EQ(allSent(), wire);
+    // The wire bytes are the capture's, their CRCs worked out apart from the code.
+    CapturedTracer tracer("dcs-send-replies", pty, clock, CapturedTracer::AnswersOnly);
+    EXPECT_EQ(SendDcsRecord(port, replyText({"ANS=INI", "STATUS=0"}).c_str()), 0);
     EXPECT_EQ(waiting(), 0u); // the ACK was taken
-
-    // 58052 = 0xE2C4 for the DNL reply: a second value worked out apart from the code.
-    sent.clear();
-    const std::string dnl = replyText({"ANS=DNL", "STATUS=5"});
-    EXPECT_EQ(SendDcsRecord(port, dnl.c_str()), 0);
-    EXPECT_EQ(allSent(), kAckByte + kFs + dnl + "CRC=58052\r\n" + kGs);
+    EXPECT_EQ(SendDcsRecord(port, replyText({"ANS=DNL", "STATUS=5"}).c_str()), 0);
+    EXPECT_TRUE(tracer.finish());
 }
 
 TEST_F(DcsTest, SendDcsRecordWithoutAck) {
+    // Each reply goes once, never again: a NAK answers the first, silence the second.
+    CapturedTracer tracer("dcs-reply-unacknowledged", pty, clock, CapturedTracer::AnswersOnly);
     const std::string text = replyText({"ANS=DNL", "STATUS=5"});
-    ackReplies = false;
-    clock.onSleep = [this](int sleep) {
-        collect();
-        if (sleep == 1) {
-            EXPECT_TRUE(pty.send(kNakByte));
-        }
-    };
     EXPECT_EQ(SendDcsRecord(port, text.c_str()), 1);
     EXPECT_EQ(clock.sleeps, 1);
-    EXPECT_EQ(allSent(), framed(text)); // sent once, never again
-
-    clock.onSleep = [this](int) { collect(); };
-    sent.clear();
     clock.sleeps = 0;
-    EXPECT_EQ(SendDcsRecord(port, text.c_str()), 1); // silence
+    EXPECT_EQ(SendDcsRecord(port, text.c_str()), 1);
     EXPECT_EQ(clock.sleeps, kPollsIn6s);
-    EXPECT_EQ(allSent(), framed(text));
 
     // Longer than the 1000-byte message: refused, nothing sent.
-    sent.clear();
     EXPECT_EQ(SendDcsRecord(port, (std::string(990, 'A') + kRs).c_str()), 1);
-    EXPECT_EQ(allSent(), "");
-    pty.unplug();
+    EXPECT_TRUE(tracer.turn()); // unplugged
     EXPECT_EQ(SendDcsRecord(port, text.c_str()), 1);
+    EXPECT_TRUE(tracer.finish());
 }
 
-TEST_F(DcsTest, PollSkipsAcksAndAnswersTheRecord) {
-    deliver(kAckByte + kAckByte + kFs + "REQ=INI\r\n" + kGs);
-    EXPECT_EQ(allSent(), kAckByte + kFs + "ANS=INI\r\nSTATUS=0\r\n" + kRs + "CRC=57654\r\n" + kGs);
-    EXPECT_EQ(clock.sleptMs, 200u + 50u); // the settle, then the first look for the ACK
-    EXPECT_EQ(waiting(), 0u);
+// The tracer leads: each record comes before a tick of the reading timer,
+// which takes all of it, and the ACK of a reply during the program's wait.
+struct Conversation {
+    const char* capture;
+    int sleeps;
+    uint64_t sleptMs;
+};
 
-    // Only ACKs: nothing happens, and the next record is read from the front.
-    sent.clear();
-    deliver(kAckByte + kAckByte + kAckByte);
-    EXPECT_EQ(allSent(), "");
-    deliver(kFs + "REQ=DNL" + kGs);
-    EXPECT_EQ(allSent(), framed(replyText({"ANS=DNL", "STATUS=5"})));
+void PrintTo(const Conversation& row, std::ostream* out) {
+    *out << row.capture;
 }
 
-TEST_F(DcsTest, PollAssemblesARecordOverSeveralTicks) {
-    deliver(kAckByte + kFs + "REQ=");
-    deliver("IN");
-    EXPECT_EQ(allSent(), "");
-    deliver("I\r\n" + kGs);
-    EXPECT_EQ(allSent(), framed(replyText({"ANS=INI", "STATUS=0"})));
+// Each tick costs the settle (200 ms), and a reply one look for its ACK (50).
+const Conversation kConversations[] = {
+    {"dcs-acks-skipped", 5, 3 * 200 + 2 * 50},
+    {"dcs-record-over-ticks", 4, 3 * 200 + 50},
+    {"dcs-one-record-per-tick", 5, 3 * 200 + 2 * 50},
+    {"dcs-framing-errors", 9, 7 * 200 + 2 * 50},
+};
+
+class DcsConversation : public DcsTest, public ::testing::WithParamInterface<Conversation> {};
+
+TEST_P(DcsConversation, PlaysTheCapture) {
+    CapturedTracer tracer(GetParam().capture, pty, clock, CapturedTracer::AnswersOnly);
+    while (tracer.turn()) {
+        ASSERT_TRUE(tick());
+        EXPECT_EQ(waiting(), 0u);
+    }
+    EXPECT_TRUE(tracer.finish());
+    EXPECT_EQ(clock.sleeps, GetParam().sleeps);
+    EXPECT_EQ(clock.sleptMs, GetParam().sleptMs);
 }
+
+INSTANTIATE_TEST_SUITE_P(Captures, DcsConversation, ::testing::ValuesIn(kConversations),
+                         CapturedTracer::Names());
 
 TEST_F(DcsTest, PollReadsOnlyWhatTheTimerSawWaiting) {
     ASSERT_TRUE(pty.send(kFs + "REQ=IN"));
@@ -366,38 +364,6 @@ TEST_F(DcsTest, PollReadsOnlyWhatTheTimerSawWaiting) {
     EXPECT_EQ(allSent(), "");
     EXPECT_EQ(waiting(), 4u); // left for the next tick
     ASSERT_TRUE(tick());
-    EXPECT_EQ(allSent(), framed(replyText({"ANS=INI", "STATUS=0"})));
-}
-
-TEST_F(DcsTest, PollHandlesOneRecordPerTick) {
-    deliver(kFs + "REQ=INI\r\n" + kGs + kFs + "REQ=DNL\r\n" + kGs);
-    EXPECT_EQ(allSent(), framed(replyText({"ANS=INI", "STATUS=0"})));
-    EXPECT_EQ(waiting(), 0u);
-    EXPECT_FALSE(tick()); // the timer polls only when bytes come
-
-    sent.clear();
-    deliver(kAckByte); // new bytes: the second record's turn
-    EXPECT_EQ(allSent(), framed(replyText({"ANS=DNL", "STATUS=5"})));
-    sent.clear();
-    deliver(kAckByte);
-    EXPECT_EQ(allSent(), "");
-}
-
-TEST_F(DcsTest, FramingErrorsDiscardEverything) {
-    deliver(kFs + "REQ=INI\r\n" + kFs + "REQ=DNL\r\n" + kGs); // a second FS before the GS
-    EXPECT_EQ(allSent(), "");
-    deliver("REQ=INI\r\n" + kGs); // no FS
-    EXPECT_EQ(allSent(), "");
-    deliver("?" + kFs + "REQ=INI\r\n" + kGs); // a garbage byte ahead of the FS
-    EXPECT_EQ(allSent(), "");
-    EXPECT_EQ(clock.sleeps, 3); // the settles only: nothing was ever sent
-    deliver(kFs + "REQ=INI");
-    deliver("x\r\n" + kGs + kFs + "REQ=DNL\r\n" + kGs); // REQ=INIx: no reply
-    EXPECT_EQ(allSent(), "");
-    deliver(kAckByte); // the DNL record waited for new bytes
-    EXPECT_EQ(allSent(), framed(replyText({"ANS=DNL", "STATUS=5"})));
-    sent.clear();
-    deliver(kFs + "REQ=INI\r\n" + kGs);
     EXPECT_EQ(allSent(), framed(replyText({"ANS=INI", "STATUS=0"})));
 }
 

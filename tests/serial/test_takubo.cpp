@@ -1,10 +1,12 @@
-// The Takubomatic FD-80 protocol against a tracer played on a real
-// pseudo-terminal, with the test clock: the one-second pauses, the 50 ms polls
-// and the 6 s limits take no real time. The expected bytes and values are
-// worked out by hand from the protocol's rules.
+// The Takubomatic FD-80 protocol against a tracer played from the captures in
+// tests/data/captures/protocol (takubomatic-*) on a real pseudo-terminal, with
+// the test clock: the one-second pauses, the 50 ms polls and the 6 s limits
+// take no real time. The expected values are worked out by hand from the
+// protocol's rules and the tracing the captures' comments give.
 #include "Takubo.h"
 
 #include "Serial.h"
+#include "capturedtracer.h"
 #include "ptypair.h"
 #include "testsupport.h"
 
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <sys/ioctl.h>
 #include <type_traits>
@@ -25,11 +28,9 @@ using Steady = std::chrono::steady_clock;
 // The fixed messages, written out: STX CR digits CR digits CR ETX.
 const std::string kRequest1("\x02\r0706000106\r10\r\x03", 17);
 const std::string kAnswer1("\x02\r0807000206\r13\r\x03", 17);
-const std::string kRequest2("\x02\r0708000306\r14\r\x03", 17);
 
 constexpr uint32_t kPauseMs = 1000; // before each answer is collected
 constexpr int kPollsIn6s = 6000 / 50;
-constexpr int kBlockSize = 1697;
 
 const char* const kOpenText = "Erro na inicialização da conexão com o Tracer.";
 const char* const kRequestText = "Erro na solicitação de dados para o Tracer.";
@@ -38,10 +39,6 @@ const char* const kReceiveText = "Erro no recebimento de dados da leitura.";
 static_assert(std::is_same_v<decltype(ReadTakubomatic(std::declval<struct_tracedata&>(), "", 0,
                                                       std::declval<std::string&>())),
                              int64_t>);
-
-long long msSince(Steady::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - start).count();
-}
 
 // The fake clock, telling the device which wait the program is in, and letting
 // it act when the program looks at the time (as it does before every write).
@@ -63,44 +60,6 @@ public:
     std::function<void()> onTick;
 };
 
-// A data block: unused bytes hold a pattern no field may pick up.
-class Block {
-public:
-    Block() : bytes(kBlockSize, '\xEE') {}
-    void put16(int offset, unsigned char low, unsigned char high) {
-        bytes[static_cast<std::size_t>(offset)] = static_cast<char>(low);
-        bytes[static_cast<std::size_t>(offset) + 1] = static_cast<char>(high);
-    }
-    // A trace of 400 points given as absolute values: first value, then differences.
-    void putTrace(int offset, const std::function<int(int)>& point) {
-        const int first = point(0);
-        put16(offset, static_cast<unsigned char>(first & 0xFF),
-              static_cast<unsigned char>((first >> 8) & 0xFF));
-        for (int i = 0; i < 399; ++i)
-            bytes[static_cast<std::size_t>(offset + 2 + i)] =
-                static_cast<char>((point(i + 1) - point(i)) & 0xFF);
-    }
-    std::string bytes;
-};
-
-// Right radii 2000 + 10 i; right z 500 - i; left radii a triangle 2500 up to
-// 2700 at point 200 and back to 2501 (a closed outline); left z 65520 + i,
-// starting near the top of the unsigned 16-bit range.
-Block fullBlock() {
-    Block block;
-    block.putTrace(15, [](int i) { return 2000 + 10 * i; });
-    block.putTrace(416, [](int i) { return 500 - i; });
-    block.putTrace(817, [](int i) { return 2500 + (i <= 200 ? i : 400 - i); });
-    block.putTrace(1218, [](int i) { return 65520 + i; });
-    block.put16(1641, 0x6A, 0x18); // 6250: fpd 62.50
-    block.put16(1675, 0x6E, 0x14); // 5230: right hbox 52.30
-    block.put16(1677, 0xE7, 0x0E); // 3815: right vbox 38.15
-    block.put16(1681, 0x46, 0x14); // 5190: left hbox 51.90
-    block.put16(1683, 0xCE, 0x0E); // 3790: left vbox 37.90
-    block.put16(1687, 0x3A, 0x07); // 1850: dbl 18.50
-    return block;
-}
-
 // The stored differences of one trace: 399 as `expected` gives, the rest of the table 0.
 void expectTrace(int16_t first, const int8_t* deltas, int16_t expectedFirst,
                  const std::function<int(int)>& expected) {
@@ -116,78 +75,10 @@ void expectTrace(int16_t first, const int8_t* deltas, int16_t expectedFirst,
     EXPECT_EQ(wrong, 0);
 }
 
-class TakuboTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(pty.ok()) << "no pseudo-terminal";
-        // Whatever a former reading left: a failure must not touch it.
-        std::memset(record.get(), 0x5A, sizeof *record);
-        std::memcpy(before.get(), record.get(), sizeof *record);
-    }
-
-    // The tracer takes each request during the program's one-second pause that
-    // follows it and answers at once; an empty answer is silence.
-    void playTracer(const std::string& answer1, const std::string& block) {
-        clock.onSleep = [this, answer1, block](int) {
-            if (clock.lastSleepMs != kPauseMs)
-                return;
-            if (clock.pauses == 1) {
-                sent1 = pty.received(17);
-                if (!answer1.empty()) {
-                    EXPECT_TRUE(pty.send(answer1));
-                }
-            } else if (clock.pauses == 2) {
-                sent2 = pty.received(17);
-                if (!block.empty()) {
-                    EXPECT_TRUE(pty.send(block));
-                }
-                if (unplugAfterBlock)
-                    pty.unplug();
-            }
-        };
-    }
-
-    int64_t read(int baudRate = 9600) {
-        return ReadTakubomatic(*record, pty.slavePath().c_str(), baudRate, detail);
-    }
-
-    bool recordUntouched() const {
-        return std::memcmp(record.get(), before.get(), sizeof *record) == 0;
-    }
-
-    // The reading gave the device back: another program can open it.
-    void expectPortReleased() {
-        CommPort other;
-        EXPECT_EQ(OpenLink(other, pty.slavePath().c_str(), 9600), 0);
-        EXPECT_EQ(CloseLink(other), 0);
-    }
-
-    PseudoTerminal pty;
-    TracerClock clock;
-    ClockInstalled installed{clock};
-    std::unique_ptr<struct_tracedata> record = std::make_unique<struct_tracedata>();
-    std::unique_ptr<struct_tracedata> before = std::make_unique<struct_tracedata>();
-    std::string detail;
-    std::string sent1;
-    std::string sent2;
-    bool unplugAfterBlock = false;
-};
-
-TEST_F(TakuboTest, AFullReadingFillsBothEyes) {
-    playTracer(kAnswer1, fullBlock().bytes);
-    const auto start = Steady::now();
-    ASSERT_EQ(read(), 0);
-    EXPECT_EQ(detail, "");
-    EXPECT_EQ(sent1, kRequest1);
-    EXPECT_EQ(sent2, kRequest2);
-    EXPECT_EQ(pty.receivedRest(), ""); // nothing else went out
-    // Two pauses, each followed by one poll that found the whole answer.
-    EXPECT_EQ(clock.sleeps, 4);
-    EXPECT_EQ(clock.sleptMs, 2u * (kPauseMs + 50));
-    EXPECT_LT(msSince(start), 2000);
-    expectPortReleased();
-
-    const struct_tracedata& r = *record;
+// The record of takubomatic-reading: right radii 2000 + 10 i, right z 500 - i,
+// left radii a triangle 2500 up to 2700 at point 200 and back to 2501 (a closed
+// outline), left z 65520 + i, near the top of the unsigned 16-bit range.
+void expectFullReading(struct_tracedata& r) {
     EXPECT_DOUBLE_EQ(r.fpd, 62.50);
     EXPECT_DOUBLE_EQ(r.dbl, 18.50);
     EXPECT_DOUBLE_EQ(r.right.deviceHbox, 52.30);
@@ -226,125 +117,133 @@ TEST_F(TakuboTest, AFullReadingFillsBothEyes) {
     EXPECT_EQ(r.deviceFlag, 0);
     EXPECT_EQ(r.job[0], '\0');
     EXPECT_EQ(r.extraLabels[0], '\0');
-}
 
-TEST_F(TakuboTest, TheStoredOutlineIsTheTracersReversedFromPoint100) {
-    playTracer(kAnswer1, fullBlock().bytes);
-    ASSERT_EQ(read(), 0);
-    computeGeometry(*record);
-    EXPECT_EQ(record->traceType, 'F');
+    // The stored outline is the tracer's reversed from point 100.
+    computeGeometry(r);
+    EXPECT_EQ(r.traceType, 'F');
     // The closed left outline: stored point k is old point (100 - k) mod 400.
-    const struct_tracepoint* p = record->left.points;
-    EXPECT_EQ(p[0].radius, 2600);               // A[100]
-    EXPECT_EQ(p[1].radius, 2599);               // A[99]
-    EXPECT_EQ(p[100].radius, 2500);             // A[0]
-    EXPECT_EQ(p[101].radius, 2501);             // A[399]
-    EXPECT_EQ(p[300].radius, 2700);             // A[200], the far end
-    EXPECT_EQ(p[399].radius, 2601);             // A[101]
-    EXPECT_EQ(record->right.points[99].z, 499); // A[1] = 500 - 1
+    const struct_tracepoint* p = r.left.points;
+    EXPECT_EQ(p[0].radius, 2600);         // A[100]
+    EXPECT_EQ(p[1].radius, 2599);         // A[99]
+    EXPECT_EQ(p[100].radius, 2500);       // A[0]
+    EXPECT_EQ(p[101].radius, 2501);       // A[399]
+    EXPECT_EQ(p[300].radius, 2700);       // A[200], the far end
+    EXPECT_EQ(p[399].radius, 2601);       // A[101]
+    EXPECT_EQ(r.right.points[99].z, 499); // A[1] = 500 - 1
 }
 
-TEST_F(TakuboTest, FieldsAreUnsignedLittleEndian) {
-    Block block = fullBlock();
-    block.put16(1641, 0x00, 0x01); // 256: the high byte is the upper one
-    block.put16(1687, 0xFF, 0xFF); // 65535, not -1
-    block.put16(1681, 0x01, 0x80); // 32769
-    playTracer(kAnswer1, block.bytes);
-    ASSERT_EQ(read(), 0);
-    EXPECT_DOUBLE_EQ(record->fpd, 2.56);
-    EXPECT_DOUBLE_EQ(record->dbl, 655.35);
-    EXPECT_DOUBLE_EQ(record->left.deviceHbox, 327.69);
+// takubomatic-unsigned-fields: fpd 00 01, dbl FF FF, left hbox 01 80.
+void expectUnsignedFields(struct_tracedata& r) {
+    EXPECT_DOUBLE_EQ(r.fpd, 2.56);               // 256: the high byte is the upper one
+    EXPECT_DOUBLE_EQ(r.dbl, 655.35);             // 65535, not -1
+    EXPECT_DOUBLE_EQ(r.left.deviceHbox, 327.69); // 32769
 }
 
-TEST_F(TakuboTest, RequestOneFailures) {
-    struct Case {
-        const char* what;
-        std::string answer;
-        int64_t result;
-        uint64_t sleptMs;
-    };
-    std::string lastByteWrong = kAnswer1;
-    lastByteWrong[16] = '\x04';
-    const Case cases[] = {
-        // Nothing within 6 s: ReceiveBlock 40, exchange step 30, reading step 20.
-        {"silent", "", 40030020, kPauseMs + 6000},
-        // Sixteen bytes are fewer than asked: the same wait to its end.
-        {"short", kAnswer1.substr(0, 16), 40030020, kPauseMs + 6000},
-        // Seventeen bytes that are not the answer: plain 20, after one poll.
-        {"last byte wrong", lastByteWrong, 20, kPauseMs + 50},
-        {"another message", kRequest1, 20, kPauseMs + 50},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        clock = TracerClock{};
-        detail.clear();
-        playTracer(c.answer, fullBlock().bytes);
-        EXPECT_EQ(read(), c.result);
-        EXPECT_EQ(detail, kRequestText);
-        EXPECT_EQ(sent1, kRequest1);
-        EXPECT_EQ(clock.pauses, 1); // request 2 never went out
-        EXPECT_EQ(clock.sleptMs, c.sleptMs);
-        EXPECT_EQ(pty.receivedRest(), "");
-        EXPECT_TRUE(recordUntouched());
-        expectPortReleased();
+class TakuboTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty.ok()) << "no pseudo-terminal";
+        // Whatever a former reading left: a failure must not touch it.
+        std::memset(record.get(), 0x5A, sizeof *record);
+        std::memcpy(before.get(), record.get(), sizeof *record);
     }
-}
 
-TEST_F(TakuboTest, DataBlockFailures) {
-    struct Case {
-        const char* what;
-        std::string block;
-        uint64_t sleptMs;
-    };
-    const std::string full = fullBlock().bytes;
-    const Case cases[] = {
-        {"silent", "", 2 * kPauseMs + 50 + 6000},
-        {"one byte short", full.substr(0, kBlockSize - 1), 2 * kPauseMs + 50 + 6000},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        clock = TracerClock{};
-        detail.clear();
-        playTracer(kAnswer1, c.block);
-        EXPECT_EQ(read(), 40030030);
-        EXPECT_EQ(detail, kReceiveText);
-        EXPECT_EQ(sent1, kRequest1);
-        EXPECT_EQ(sent2, kRequest2);
-        EXPECT_EQ(clock.sleeps, 1 + 1 + 1 + kPollsIn6s);
-        EXPECT_EQ(clock.sleptMs, c.sleptMs);
-        EXPECT_EQ(pty.receivedRest(), "");
-        EXPECT_TRUE(recordUntouched());
-        expectPortReleased();
+    int64_t read(int baudRate = 9600) {
+        return ReadTakubomatic(*record, pty.slavePath().c_str(), baudRate, detail);
     }
+
+    bool recordUntouched() const {
+        return std::memcmp(record.get(), before.get(), sizeof *record) == 0;
+    }
+
+    // The reading gave the device back: another program can open it.
+    void expectPortReleased() {
+        CommPort other;
+        EXPECT_EQ(OpenLink(other, pty.slavePath().c_str(), 9600), 0);
+        EXPECT_EQ(CloseLink(other), 0);
+    }
+
+    PseudoTerminal pty;
+    TracerClock clock;
+    ClockInstalled installed{clock};
+    std::unique_ptr<struct_tracedata> record = std::make_unique<struct_tracedata>();
+    std::unique_ptr<struct_tracedata> before = std::make_unique<struct_tracedata>();
+    std::string detail;
+    std::string sent1;
+};
+
+// A reading against a capture: its result, the test clock, the record and the port.
+struct Reading {
+    const char* capture;
+    int64_t result;
+    const char* detail;
+    int sleeps;
+    uint64_t sleptMs;
+    int pauses;                                        // of a second: one per request sent
+    void (*expectRecord)(struct_tracedata&) = nullptr; // null: a failure leaves it untouched
+};
+
+void PrintTo(const Reading& row, std::ostream* out) {
+    *out << row.capture;
 }
 
-TEST_F(TakuboTest, AnUnpluggedTracerMidBlockEndsAtTheNextPoll) {
-    unplugAfterBlock = true;
-    playTracer(kAnswer1, fullBlock().bytes.substr(0, 800));
+const Reading kReadings[] = {
+    // Two pauses, each followed by one poll that found the whole answer.
+    {"takubomatic-reading", 0, "", 4, 2 * (kPauseMs + 50), 2, expectFullReading},
+    {"takubomatic-unsigned-fields", 0, "", 4, 2 * (kPauseMs + 50), 2, expectUnsignedFields},
+    // Nothing within 6 s: ReceiveBlock 40, exchange step 30, reading step 20; sixteen
+    // bytes are fewer than asked: the same wait to its end.
+    {"takubomatic-answer-silent", 40030020, kRequestText, 1 + kPollsIn6s, kPauseMs + 6000, 1},
+    {"takubomatic-answer-short", 40030020, kRequestText, 1 + kPollsIn6s, kPauseMs + 6000, 1},
+    // Seventeen bytes that are not the answer: plain 20, after one poll.
+    {"takubomatic-answer-last-byte-wrong", 20, kRequestText, 2, kPauseMs + 50, 1},
+    {"takubomatic-answer-is-a-request", 20, kRequestText, 2, kPauseMs + 50, 1},
+    // No data block, or one byte short: ReceiveBlock 40, exchange 30, reading 30.
+    {"takubomatic-block-silent", 40030030, kReceiveText, 1 + 1 + 1 + kPollsIn6s,
+     2 * kPauseMs + 50 + 6000, 2},
+    {"takubomatic-block-short", 40030030, kReceiveText, 1 + 1 + 1 + kPollsIn6s,
+     2 * kPauseMs + 50 + 6000, 2},
+    // Unplugged mid-block, the queue cannot be looked at any more: ReceiveBlock 10,
+    // exchange 30, reading 30, and no waiting on a tracer that has gone.
+    {"takubomatic-unplug-block", 10030030, kReceiveText, 4, 2 * (kPauseMs + 50), 2},
+};
+
+class TakuboReading : public TakuboTest, public ::testing::WithParamInterface<Reading> {};
+
+TEST_P(TakuboReading, PlaysTheCapture) {
+    const Reading& c = GetParam();
+    CapturedTracer tracer(c.capture, pty, clock);
     const auto start = Steady::now();
-    // The queue cannot be looked at any more: ReceiveBlock 10, exchange 30, reading 30.
-    EXPECT_EQ(read(), 10030030);
-    EXPECT_EQ(detail, kReceiveText);
-    EXPECT_EQ(sent2, kRequest2);
-    EXPECT_EQ(clock.sleeps, 4); // no waiting on a tracer that has gone
-    EXPECT_EQ(clock.sleptMs, 2u * (kPauseMs + 50));
-    EXPECT_LT(msSince(start), 2000);
-    EXPECT_TRUE(recordUntouched());
-
+    EXPECT_EQ(read(), c.result);
+    EXPECT_EQ(detail, c.detail);
+    EXPECT_TRUE(tracer.finish()); // the requests, and nothing else
+    EXPECT_EQ(clock.sleeps, c.sleeps);
+    EXPECT_EQ(clock.sleptMs, c.sleptMs);
+    EXPECT_EQ(clock.pauses, c.pauses);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - start).count(),
+              2000);
+    if (c.expectRecord != nullptr)
+        c.expectRecord(*record);
+    else
+        EXPECT_TRUE(recordUntouched());
+    if (!tracer.unplugged()) {
+        expectPortReleased();
+        return;
+    }
     // The module's port was closed: a reading on another line works.
     PseudoTerminal next;
     ASSERT_TRUE(next.ok());
-    clock = TracerClock{};
-    clock.onSleep = [this, &next](int) {
-        if (clock.lastSleepMs != kPauseMs)
-            return;
-        EXPECT_EQ(next.received(17), clock.pauses == 1 ? kRequest1 : kRequest2);
-        EXPECT_TRUE(next.send(clock.pauses == 1 ? kAnswer1 : fullBlock().bytes));
-    };
+    CapturedTracer another("takubomatic-reading", next, clock);
     EXPECT_EQ(ReadTakubomatic(*record, next.slavePath().c_str(), 9600, detail), 0);
+    EXPECT_TRUE(another.finish());
     EXPECT_EQ(record->right.firstRadius, 3000);
 }
 
+INSTANTIATE_TEST_SUITE_P(Captures, TakuboReading, ::testing::ValuesIn(kReadings),
+                         CapturedTracer::Names());
+
+// In these two the line goes when the program looks at the clock, with no sleep
+// before its next write: a captured tracer, which plays at sleeps, cannot.
 TEST_F(TakuboTest, SendFailuresNestTheSendStep) {
     // The line goes before request 1 is written (writes look at the clock first).
     clock.onTick = [this] { pty.unplug(); };
@@ -410,45 +309,38 @@ protected:
 };
 
 TEST_F(ExchangeTest, SendsWaitsASecondAndDeliversTheAnswer) {
-    clock.onSleep = [this](int sleep) {
-        if (sleep == 1) {
-            EXPECT_EQ(clock.lastSleepMs, kPauseMs); // the pause comes first
-            sent1 = pty.received(3);
-            EXPECT_TRUE(pty.send("12345678"));
-        }
-    };
+    CapturedTracer tracer("takubomatic-exchange", pty, clock); // "R\0\xFF", then "12345678"
     const unsigned char request[] = {'R', 0x00, 0xFF};
     unsigned char answer[8] = {};
     int delivered = -1;
     EXPECT_EQ(ExchangeTakubomaticBlock(port, request, 3, 5, answer, delivered), 0);
-    EXPECT_EQ(sent1, std::string("R\0\xFF", 3));
     EXPECT_EQ(delivered, 5);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(answer), 6), std::string("12345\0", 6));
+    // The pause first, then one poll.
+    EXPECT_EQ(clock.sleeps, 2);
+    EXPECT_EQ(clock.lastSleepMs, 50u);
     EXPECT_EQ(clock.sleptMs, kPauseMs + 50);
     // The surplus stays for whoever reads next.
     int got = 0;
     EXPECT_EQ(ReceiveBlock(port, 3, answer, got), 0);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(answer), 3), "678");
+    EXPECT_TRUE(tracer.finish());
 }
 
 TEST_F(ExchangeTest, FailuresDeliverNothing) {
-    clock.onSleep = [this](int sleep) {
-        if (sleep == 1) {
-            EXPECT_TRUE(pty.send("abc"));
-        }
-    };
+    CapturedTracer tracer("takubomatic-exchange-short", pty, clock); // "Q", then "abc"
     const unsigned char request[] = {'Q'};
     unsigned char answer[5] = {'-', '-', '-', '-', '-'};
     int delivered = -1;
     EXPECT_EQ(ExchangeTakubomaticBlock(port, request, 1, 5, answer, delivered), 40030);
     EXPECT_EQ(delivered, 0);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(answer), 5), "-----");
+    EXPECT_TRUE(tracer.finish());
 
     EXPECT_EQ(CloseLink(port), 0);
     EXPECT_EQ(ExchangeTakubomaticBlock(port, request, 1, 5, answer, delivered), 10020);
     EXPECT_EQ(delivered, 0);
 }
-
 // Reorders a trace given by its absolute points and checks the result.
 void expectReorder(const std::function<int(int)>& point, int32_t expectedFirst,
                    const std::function<int(int)>& expectedDifference) {
