@@ -12,13 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// CMake's PROJECT_VERSION does not reach the core: kept with project() in
-// CMakeLists.txt until a compile definition brings it.
-#ifdef KRVW_VERSION
-const char* const kCaptureProgram = "krvw " KRVW_VERSION;
-#else
-const char* const kCaptureProgram = "krvw 1.6.0";
-#endif
+const char* const kCaptureProgram = "krvw " KRVW_VERSION; // the build's project version
 
 namespace {
 
