@@ -30,12 +30,6 @@ QByteArray accept(quint16 a, quint16 b) {
     return mensagemDeRede(0x17, 2, a, b);
 }
 
-QByteArray identificacao(quint16 a, quint16 b, const char* job) {
-    QByteArray texto(job);
-    texto.append(QByteArray(16 - texto.size(), '\0'));
-    return mensagemDeRede(0x16, 8, a, b, texto);
-}
-
 } // namespace
 
 class TestRede : public QObject, public JanelaDeTeste {
@@ -78,7 +72,6 @@ private slots:
     void cleanup() { destruirJanela(); }
 
     void duasLeiturasNaMesmaConexao();
-    void duasMensagensNumSoPedaco();
     void primeiroByteInvalidoFechaAConexao();
     void decimaPrimeiraConexaoFechadaNaHora();
     void portaEmUso();
@@ -98,18 +91,6 @@ void TestRede::duasLeiturasNaMesmaConexao() {
     compararLeitura("815.krvw", "network.expected");
     compararLeitura("816.krvw", "network.expected");
     QVERIFY(m_mensagens.isEmpty()); // NOMSG
-}
-
-void TestRede::duasMensagensNumSoPedaco() {
-    abrir();
-    QTcpSocket tracer;
-    conectar(tracer);
-    tracer.write(mensagemDeRede(0x16, 1, 0x0102, 0x0304) +
-                 identificacao(0x0506, 0x0708, "0000012345"));
-    QCOMPARE(resposta(tracer, 24), accept(0x0304, 0x0102) + accept(0x0708, 0x0506));
-    QCOMPARE(QString::fromLatin1(m_janela->registro().job), QStringLiteral("0000012345"));
-    QVERIFY(m_mensagens.isEmpty());
-    QCOMPARE(tracer.state(), QAbstractSocket::ConnectedState);
 }
 
 void TestRede::primeiroByteInvalidoFechaAConexao() {
