@@ -58,7 +58,8 @@ test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # The fast tier, about two minutes on two cores: the whole suite but the tests
-# labelled slow (the soak runs, the install tree, the Debian package).
+# labelled slow (the soak runs, the install tree, the Debian package, the
+# replayed captures whose outcome says slow).
 check: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) -LE slow
 
