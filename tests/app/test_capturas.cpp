@@ -8,6 +8,7 @@
 // program did. Without arguments it checks that every capture has its outcome.
 #include "Principal.h"
 
+#include "Simcapture.h"
 #include "janelateste.h"
 #include "leituracifrada.h"
 #include "simulador.h"
@@ -49,13 +50,11 @@ std::string semExtensao(const std::string& caminho) {
     return caminho.substr(0, caminho.rfind('.'));
 }
 
+// The model its header names (read as the simulator reads it); -1 for none.
 int modeloDaCaptura(const std::string& caminho) {
-    std::ifstream captura(caminho);
-    std::string linha;
-    while (std::getline(captura, linha) && linha.rfind('#', 0) == 0)
-        if (linha.rfind("# model: ", 0) == 0)
-            return std::atoi(linha.c_str() + 9);
-    return -1;
+    int modelo = -1;
+    std::string erro;
+    return sim::captureModel(caminho, modelo, erro) ? modelo : -1;
 }
 
 // The capture's .outcome; false when it is missing or has a line of no kind.

@@ -1,56 +1,28 @@
 #include "capturedtracer.h"
 
+#include "Simcapture.h"
+#include "Simout.h"
 #include "testsupport.h"
 
 #include <algorithm>
-#include <sstream>
-
-namespace {
-
-const std::string kEvents = " opened closed timeout "; // the program's
-const char kHexDigits[] = "0123456789abcdefABCDEF";
-constexpr auto npos = std::string::npos;
-
-std::string hex(const std::string& bytes) {
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size() && i < 16; ++i)
-        text += (i == 0 ? "" : " ") + std::string{"0123456789abcdef"[(bytes[i] >> 4) & 0x0F],
-                                                  "0123456789abcdef"[bytes[i] & 0x0F]};
-    return bytes.empty() ? "nothing" : (bytes.size() > 16 ? text + " ..." : text);
-}
-
-} // namespace
 
 CapturedTracer::CapturedTracer(const std::string& name, PseudoTerminal& pty, FakeClock& clock,
                                Sleeps sleeps)
     : m_name("captures/protocol/" + name + ".krvwcap"), m_pty(pty), m_clock(clock),
       m_sleeps(sleeps) {
-    std::istringstream file(readFileBytes(testDataPath(m_name)));
-    std::string text;
-    for (int number = 1; std::getline(file, text); ++number) {
-        if (text.empty() || text[0] == '#')
-            continue;
-        std::istringstream in(text);
-        Line line{number, 0, -1, {}};
-        std::string word;
-        if (!(in >> line.kind >> line.ms >> word) || line.ms < 0)
-            line.kind = 0;
-        else if (line.kind == '=')
-            line.kind =
-                word == "hang-up" ? 'h' : (kEvents.find(" " + word + " ") != npos ? '#' : 0);
-        else if (line.kind != '<' && line.kind != '>')
-            line.kind = 0;
-        for (bool more = line.kind == '<' || line.kind == '>'; more;
-             more = in >> word && word[0] != '|') {
-            if (word.size() != 2 || word.find_first_not_of(kHexDigits) != npos)
-                line.kind = 0;
-            else
-                line.bytes += static_cast<char>(std::stoi(word, nullptr, 16));
-        }
-        if (line.kind == 0)
-            fail(&line, "not a chunk or an event: " + text.substr(0, 60));
-        else if (line.kind != '#')
-            m_lines.push_back(line);
+    sim::Capture capture;
+    std::string error;
+    if (!sim::loadCapture(testDataPath(m_name), capture, error))
+        fail(nullptr, error);
+    // The program's own events are neither played nor checked.
+    for (const sim::CaptureItem& item : capture.items) {
+        using Kind = sim::CaptureItem::Kind;
+        const char kind = item.kind == Kind::Device    ? '<'
+                          : item.kind == Kind::Program ? '>'
+                          : item.event == "hang-up"    ? 'h'
+                                                       : 0;
+        if (kind != 0)
+            m_lines.push_back({item.line, kind, item.ms, item.bytes});
     }
     if (m_lines.empty())
         fail(nullptr, "nothing to play: is it there?");
@@ -67,7 +39,7 @@ bool CapturedTracer::play(bool atSleep) {
         return false;
     const Line& first = m_lines[m_next];
     if (m_matched < m_heard.size()) {
-        fail(&first, "the program sent " + hex(m_heard.substr(m_matched)) + " before it");
+        fail(&first, "the program sent " + sim::hexText(m_heard.substr(m_matched)) + " before it");
         return false;
     }
     m_answerDue = false;
@@ -99,8 +71,8 @@ void CapturedTracer::match() {
         const Line& line = m_lines[m_next];
         const std::size_t have = std::min(m_heard.size() - m_matched, line.bytes.size());
         if (m_heard.compare(m_matched, have, line.bytes, 0, have) != 0)
-            fail(&line, "the program sent " + hex(m_heard.substr(m_matched, have)) +
-                            ", the capture has " + hex(line.bytes));
+            fail(&line, "the program sent " + sim::hexText(m_heard.substr(m_matched, have)) +
+                            ", the capture has " + sim::hexText(line.bytes));
         if (have < line.bytes.size())
             return;
         m_matched += have;
@@ -118,8 +90,8 @@ void CapturedTracer::match() {
         fail(&m_lines[m_next], m_lines[m_next].kind == '>' ? "the program did not send it"
                                                            : "not played: the program was done");
     if (m_matched < m_heard.size())
-        fail(nullptr,
-             "the program sent more than the capture holds: " + hex(m_heard.substr(m_matched)));
+        fail(nullptr, "the program sent more than the capture holds: " +
+                          sim::hexText(m_heard.substr(m_matched)));
     if (m_failure.empty())
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << (reported ? "(reported above) " : "") << m_failure;

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -49,7 +50,7 @@ private:
     struct Line {
         int number; // in the file, from 1
         char kind;  // '<', '>' or 'h' (hang-up)
-        long ms;
+        int64_t ms;
         std::string bytes;
     };
 

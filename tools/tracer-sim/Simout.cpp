@@ -99,6 +99,17 @@ void dumpHex(const std::string& title, const std::string& bytes) {
              "  ... " + decimal(static_cast<int64_t>(bytes.size() - shown)) + " more bytes");
 }
 
+std::string hexText(const std::string& bytes) {
+    constexpr std::size_t kShown = 16;
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size() && i < kShown; ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        text += (i == 0 ? "" : " ") +
+                std::string{"0123456789abcdef"[byte >> 4u], "0123456789abcdef"[byte & 0x0Fu]};
+    }
+    return bytes.size() > kShown ? text + " ..." : text;
+}
+
 std::string readable(const std::string& bytes) {
     std::string text;
     for (const char c : bytes) {

@@ -19,6 +19,8 @@ void dumpHex(const std::string& title, const std::string& bytes);
 
 // Bytes as readable text for a progress line: control bytes by name (<FS>, <CR>...).
 std::string readable(const std::string& bytes);
+// The first 16 bytes in hex, spaced, and " ..." when there are more: for a reason.
+std::string hexText(const std::string& bytes);
 // Decimal text of a number, independent of the locale.
 std::string decimal(int64_t value);
 

@@ -18,19 +18,8 @@ constexpr int kTimeoutMarginMs = 250;
 constexpr int kTrailingMs = 200;   // bytes the program might send after the capture's last line
 constexpr int kTakenAfterMs = 700; // as pullPlug: bytes left this long are not going to be taken
 constexpr int kCloseLookMs = 100;  // between two looks at who holds the port open
-constexpr std::size_t kShownBytes = 16;
 
 enum class Flow { Ok, Timeout, Closed, Failed };
-
-std::string hexText(const std::string& bytes) {
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size() && i < kShownBytes; ++i) {
-        const auto byte = static_cast<unsigned char>(bytes[i]);
-        text += (i == 0 ? "" : " ") +
-                std::string{"0123456789abcdef"[byte >> 4u], "0123456789abcdef"[byte & 0x0Fu]};
-    }
-    return bytes.size() > kShownBytes ? text + " ..." : text;
-}
 
 // The link to the program as a replay uses it, serial or TCP.
 class Side {
