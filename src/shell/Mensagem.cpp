@@ -6,29 +6,35 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QPointer>
 #include <QTimer>
 
 #include <deque>
 
 namespace {
 
-// A box runs an event loop of its own inside the handler that opened it, and
-// the readings that come meanwhile may open boxes of their own, one inside
-// the other. While nobody answers (a busy lab, ten tracers), that would nest
-// event loops without end; past this depth a message waits, in order, until
-// an open box is answered.
-constexpr int kCaixasAninhadasMax = 8;
-
 MessageFunction g_messageFunction;
-int g_caixasAbertas = 0;
-std::deque<QString> g_emEspera;
+QPointer<QMessageBox> g_caixa;  // the box on screen
+std::deque<QString> g_emEspera; // asked while it is up, in order
 
-void mostrarProximaEmEspera() {
-    if (g_emEspera.empty() || g_caixasAbertas >= kCaixasAninhadasMax)
+void mostrarProxima() {
+    if (g_caixa != nullptr || g_emEspera.empty())
         return;
-    const QString text = g_emEspera.front();
+    // Above a dialog the user has open (the parameters, say), else above the
+    // window the user is in.
+    QWidget* acima = QApplication::activeModalWidget();
+    if (acima == nullptr)
+        acima = QApplication::activeWindow();
+    auto* caixa = new QMessageBox(QMessageBox::NoIcon, QCoreApplication::applicationName(),
+                                  g_emEspera.front(), QMessageBox::Ok, acima);
     g_emEspera.pop_front();
-    MostrarMensagem(text);
+    caixa->setWindowModality(Qt::ApplicationModal);
+    QObject::connect(caixa, &QDialog::finished, caixa, &QObject::deleteLater);
+    // Answered, or gone with the window above which it stood: the next one.
+    QObject::connect(caixa, &QObject::destroyed, qApp,
+                     [] { QTimer::singleShot(0, qApp, mostrarProxima); });
+    g_caixa = caixa;
+    caixa->show();
 }
 
 } // namespace
@@ -38,20 +44,13 @@ void MostrarMensagem(const QString& text) {
         g_messageFunction(text);
         return;
     }
-    if (g_caixasAbertas >= kCaixasAninhadasMax) {
-        g_emEspera.push_back(text);
-        return;
-    }
-    ++g_caixasAbertas;
-    {
-        QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text,
-                        QMessageBox::Ok, QApplication::activeWindow());
-        box.exec();
-    }
-    --g_caixasAbertas;
-    // From the event loop, so that the handler that was waiting on this box goes on first.
-    if (!g_emEspera.empty())
-        QTimer::singleShot(0, qApp, mostrarProximaEmEspera);
+    g_emEspera.push_back(text);
+    mostrarProxima();
+}
+
+void DescartarMensagens() {
+    g_emEspera.clear();
+    delete g_caixa.data();
 }
 
 void setMessageFunctionForTesting(MessageFunction function) {

@@ -10,8 +10,15 @@
 
 class QLabel;
 
-// Shows `text` in a modal box with an OK button and returns when it is closed.
+// Shows `text` in a box with an OK button and returns at once: the box is
+// modal for the user (no other window of the program takes input while it is
+// up), never for the code that asked, which goes on serving the tracers.
+// Boxes are shown one at a time, in the order asked; answering one shows the
+// next.
 void MostrarMensagem(const QString& text);
+// Closes the box on screen and drops the messages waiting for it (the
+// program is ending).
+void DescartarMensagens();
 
 // Tests replace the message box with their own function; null restores it.
 using MessageFunction = std::function<void(const QString&)>;

@@ -3,12 +3,14 @@
 // the capture's model configured, lets krvw-tracer-sim --replay play the
 // tracer's side at once (it checks every byte the program sends), and compares what
 // the program did with the .outcome beside the capture (tests/data/captures/README.md).
+// Every message is a real box, answered only once the tracer is done.
 // `replay_tests --record CAPTURE MODEL [simulator options]` makes a capture the
 // same way, the simulator playing the model and recording, and prints what the
 // program did. Without arguments it checks that every capture has its outcome.
 #include "Principal.h"
 
 #include "Simcapture.h"
+#include "caixas.h"
 #include "janelateste.h"
 #include "leituracifrada.h"
 #include "simulador.h"
@@ -130,17 +132,20 @@ private:
                     QCOMPARE(descritoresAbertos(), descritores);
             }
         }
+        m_tracerEmCurso = true;
         resultado = tracer.resultado(kReplayMs);
+        m_tracerEmCurso = false;
         if (!resultado.startsWith(QStringLiteral("RESULT OK")))
             qWarning("%s", qPrintable(tracer.saida()));
     }
     // The outcome, once it has shown (or the time is over) and nothing more came.
     void esperar(const Desfecho& desfecho) {
         QTRY_VERIFY_WITH_TIMEOUT(
-            m_mensagens.size() >= desfecho.mensagens.size() &&
+            m_caixas->textos.size() >= desfecho.mensagens.size() &&
                 (desfecho.arquivo.empty() || fileExists(leituras() + "/" + desfecho.arquivo)),
             kAfterMs);
         QTest::qWait(kQuietMs);
+        QTRY_VERIFY(RespondedorDeCaixas::nenhumaAberta());
     }
     // One capture replayed and its outcome compared, then the one it names next.
     void replay(const std::string& captura);
@@ -148,13 +153,22 @@ private:
     void conferirDados();
 
     quint16 m_porta = 0;
+    // The lab's way: every message in a real box, answered only once the
+    // tracer is done, so that the program must serve it with a box open.
+    std::unique_ptr<RespondedorDeCaixas> m_caixas;
+    bool m_tracerEmCurso = false;
 
 private slots:
     void init() {
         QApplication::clipboard()->setText(QString::fromUtf8(kAreaAntes));
         criarJanela();
+        setMessageFunctionForTesting(nullptr);
+        m_caixas = std::make_unique<RespondedorDeCaixas>(0, [this] { return !m_tracerEmCurso; });
     }
-    void cleanup() { destruirJanela(); }
+    void cleanup() {
+        destruirJanela();
+        m_caixas.reset();
+    }
     void captura() {
         if (g_argumentos.isEmpty())
             conferirDados();
@@ -171,7 +185,7 @@ void TestCapturas::replay(const std::string& captura) {
     QVERIFY2(lerDesfecho(captura, desfecho, erro), erro.c_str());
     const int modelo = modeloDaCaptura(captura);
     QVERIFY2(tracerModel(modelo) != nullptr, "the capture names no model");
-    m_mensagens.clear();
+    m_caixas->textos.clear();
     QString resultado;
     QStringList opcoes{"--replay", QString::fromStdString(captura)};
     if (!desfecho.noRitmo)
@@ -181,10 +195,12 @@ void TestCapturas::replay(const std::string& captura) {
         return;
     QVERIFY2(resultado.startsWith(QStringLiteral("RESULT OK replay=")), qPrintable(resultado));
     esperar(desfecho);
-    const QString mensagens = m_mensagens.join(QStringLiteral("\n---\n"));
-    QVERIFY2(m_mensagens.size() == desfecho.mensagens.size(), qPrintable(mensagens));
-    for (qsizetype i = 0; i < m_mensagens.size(); ++i)
-        QVERIFY2(m_mensagens[i].startsWith(desfecho.mensagens[i]), qPrintable(mensagens));
+    const QStringList& textos = m_caixas->textos;
+    const QString mensagens = textos.join(QStringLiteral("\n---\n"));
+    QVERIFY2(textos.size() == desfecho.mensagens.size(), qPrintable(mensagens));
+    for (qsizetype i = 0; i < textos.size(); ++i)
+        QVERIFY2(textos[i].startsWith(desfecho.mensagens[i]), qPrintable(mensagens));
+    QVERIFY(m_caixas->maisAbertas <= 1); // one at a time
     // A saved reading's path is on the clipboard; else the clipboard is as it was.
     const QString area = QApplication::clipboard()->text();
     if (desfecho.arquivo.empty()) {
@@ -213,11 +229,11 @@ void TestCapturas::gravar() {
     if (QTest::currentTestFailed())
         return;
     // A case where nothing is saved or shown simply waits it all.
-    (void)QTest::qWaitFor([&] { return !m_mensagens.isEmpty() || !listDir(leituras()).empty(); },
-                          kAfterMs);
+    (void)QTest::qWaitFor(
+        [&] { return !m_caixas->textos.isEmpty() || !listDir(leituras()).empty(); }, kAfterMs);
     QTest::qWait(kQuietMs);
     qInfo("%s", qPrintable(resultado));
-    for (const QString& mensagem : m_mensagens)
+    for (const QString& mensagem : m_caixas->textos)
         qInfo("message %s", qPrintable(mensagem));
     for (const std::string& arquivo : listDir(leituras())) {
         std::string golden = "(a text of no golden)";

@@ -26,6 +26,10 @@ RespondedorDeCaixas::RespondedorDeCaixas(int atrasoMs, std::function<bool()> qua
     m_timer.start(20);
 }
 
+bool RespondedorDeCaixas::nenhumaAberta() {
+    return caixasVisiveis().isEmpty();
+}
+
 void RespondedorDeCaixas::olhar() {
     const QList<QMessageBox*> caixas = caixasVisiveis();
     for (QMessageBox* caixa : caixas) {
