@@ -53,22 +53,6 @@ bool ConexaoTcp::haBytesEsperando() const {
     return m_socket->bytesAvailable() > 0;
 }
 
-void ConexaoTcp::postar(std::function<void()> tarefa) {
-    ++m_postadas;
-    // Queued with this object as context: dropped with it, which cannot
-    // happen before it has run, as the object waits for it.
-    QMetaObject::invokeMethod(
-        this,
-        [this, tarefa = std::move(tarefa)] {
-            --m_postadas;
-            ++m_emCurso;
-            tarefa();
-            --m_emCurso;
-            liberarSeOcioso();
-        },
-        Qt::QueuedConnection);
-}
-
 void ConexaoTcp::encerrar() {
     if (m_encerrada)
         return;
@@ -77,14 +61,8 @@ void ConexaoTcp::encerrar() {
     // which is the program's close, not the device's hang-up.
     if (captura && conectada())
         captura->closed();
-    liberarSeOcioso();
-}
-
-void ConexaoTcp::liberarSeOcioso() {
-    if (!m_encerrada || m_emCurso > 0 || m_postadas > 0)
-        return;
-    // A slot the table no longer gives this connection (the server was
-    // closed and freed them all) is not released: the table refuses.
+    // A slot the table no longer gives this connection is not released: the
+    // table refuses.
     ServerSocketZURServerClientDisconnect(*this);
     // Later: this may run inside one of the socket's own signals.
     deleteLater();

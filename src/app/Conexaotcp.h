@@ -4,7 +4,6 @@
 #include "Conexaocliente.h"
 
 #include <QObject>
-#include <functional>
 #include <string>
 
 class QTcpSocket;
@@ -28,24 +27,13 @@ public:
     // Bytes received and not yet taken.
     bool haBytesEsperando() const;
 
-    // Work on this connection that may show a message box. A box runs an
-    // event loop of its own, so the connection can end (the device hangs up,
-    // the server is closed) while such work is still on the stack: the
-    // connection is then released only when the last of it has returned.
-    //
-    // Runs `tarefa` later, from the event loop, after what is already queued.
-    void postar(std::function<void()> tarefa);
-    // The connection has ended: its slot is released and the object deleted
-    // once no work of it is running or queued; at once when none is. Later
-    // calls change nothing.
+    // The connection has ended (the device hung up, the server was closed):
+    // its slot is released at once and the object deleted from the event
+    // loop. Later calls change nothing.
     void encerrar();
     bool encerrada() const { return m_encerrada; }
 
 private:
-    void liberarSeOcioso();
-
     QTcpSocket* m_socket;
-    int m_emCurso = 0;  // work running (a message box inside it lets more run)
-    int m_postadas = 0; // work queued and not yet started
     bool m_encerrada = false;
 };

@@ -377,25 +377,14 @@ void TformPrincipal::aceitarConexoes() {
     }
 }
 
-// The read notification takes the bytes into the ring at once and handles
-// the whole messages from a posted call. Handling a message may open a box
-// (the save flow's message, an error text), whose event loop must go on
-// serving every connection, this one included; but the socket does not
-// announce new bytes again while a slot of its readyRead is still running.
-// Posted, the handling runs outside that signal, so a box opened by one
-// message leaves the next ones (an End request, another tracing) to be read
-// and answered in order while it is open.
+// One read notification takes at most 10,000 bytes; the socket announces
+// only new bytes, so the ones still waiting are taken here, notification
+// after notification, until none is left or the connection is closed.
 void TformPrincipal::clienteLeu(ConexaoTcp* conexao) {
-    if (conexao->encerrada() || !ReceberNoAnel(*conexao))
-        return;
-    conexao->postar([this, conexao] {
-        ContextoRede contexto{m_registro.get(), &m_contexto, m_diretorioLeitura, &m_ui};
-        ProcessarMensagens(*conexao, contexto);
-    });
-    // One notification takes at most 10,000 bytes; more waiting get one of
-    // their own, after the events already queued, as the socket layer would.
-    if (conexao->conectada() && conexao->haBytesEsperando())
-        conexao->postar([this, conexao] { clienteLeu(conexao); });
+    ContextoRede contexto{m_registro.get(), &m_contexto, m_diretorioLeitura, &m_ui};
+    do
+        ServerSocketZURServerClientRead(*conexao, contexto);
+    while (!conexao->encerrada() && conexao->conectada() && conexao->haBytesEsperando());
 }
 
 void TformPrincipal::clienteErro(ConexaoTcp* conexao, int erro) {
@@ -414,21 +403,15 @@ void TformPrincipal::clienteDesconectou(ConexaoTcp* conexao) {
 
 void TformPrincipal::fecharServidor() {
     ServerSocketZURServer->close();
-    // The dropped connections get no disconnect notification: their slots are
-    // freed here, so that a server opened again has all ten. One whose
-    // message is still being handled (inside a box) finds its slot gone when
-    // it goes on, and is deleted once it has returned.
-    bool soltou = false;
+    // The dropped connections get no disconnect notification: each frees its
+    // slot here, so that a server opened again has all ten.
     for (ConexaoTcp* conexao : findChildren<ConexaoTcp*>(Qt::FindDirectChildrenOnly)) {
         if (conexao->encerrada())
             continue;
         conexao->socket()->disconnect(conexao);
         conexao->socket()->abort();
         conexao->encerrar();
-        soltou = true;
     }
-    if (soltou)
-        LiberarTodosOsSlots();
 }
 
 void TformPrincipal::btnLeituraSerialClick() {
@@ -484,27 +467,9 @@ void TformPrincipal::Sair1Click() {
     QApplication::quit();
 }
 
-// The tick only posts the look. A look that handles a tracing opens the save
-// flow's message box, whose event loop keeps the program serving; but a timer
-// whose timeout slot is still running does not fire again, so a look made
-// inside the tick would leave the port unread until the box is answered, and
-// the tracer's next request unanswered. Posted, the timer keeps its pace
-// under a box, and every look starts after the record before it (the
-// protocol moves past a record before handling it).
+// One look at the timer-driven port: the bytes waiting, if any, go to the
+// DCS protocol, which answers and saves before the next tick.
 void TformPrincipal::TimerSerialTimer() {
-    if (m_olharPendente)
-        return;
-    m_olharPendente = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_olharPendente = false;
-            olharPortaSerial();
-        },
-        Qt::QueuedConnection);
-}
-
-void TformPrincipal::olharPortaSerial() {
     uint32_t errors = 0;
     if (m_portaTimer.ClearError(errors) != 0 || m_portaTimer.status.cbInQue == 0)
         return;

@@ -103,8 +103,6 @@ private:
     void aplicarModelo();
     bool abrirServidorConfigurado();
     void iniciarLeituraTemporizada();
-    // One look at the timer-driven port: the bytes waiting, if any, to the DCS protocol.
-    void olharPortaSerial();
     void salvarLeitura();
 
     // Controls, in their declaration order.
@@ -136,7 +134,6 @@ private:
     std::array<LeituraSincrona, kTracerModels.size()> m_leituras; // by model number
     TratadorSerial m_tratadorSerial;
     quint16 m_portaServidor = 55555;
-    bool m_olharPendente = false; // a look at the serial port is queued
 };
 
 extern TformPrincipal* formPrincipal;

@@ -159,11 +159,6 @@ int ConsumirDoAnel(ConexaoCliente* conexao, int slot, int n) {
     return kOk;
 }
 
-void LiberarTodosOsSlots() {
-    for (SlotDeConexao& s : g_slots)
-        marcarLivre(s);
-}
-
 const SlotDeConexao& SlotParaTeste(int slot) {
     return g_slots[slotValido(slot) ? slot : 0];
 }

@@ -52,9 +52,5 @@ void InicializarTabelaDeConexoes();
 // Removes the n oldest bytes. Codes as EspiarAnel; nothing removed on failure.
 [[nodiscard]] int ConsumirDoAnel(ConexaoCliente* conexao, int slot, int n);
 
-// Frees every slot in use (the server was closed and dropped its connections);
-// the connections' later notifications find their slots free.
-void LiberarTodosOsSlots();
-
 // The slot itself, for tests that look at the indices.
 const SlotDeConexao& SlotParaTeste(int slot);

@@ -114,8 +114,6 @@ int ProcessarMensagem(ConexaoCliente& conexao, ContextoRede& contexto) {
     if (guardados < total)
         return 0; // the rest has not arrived yet
 
-    // Local to this call: a message box shown below lets further notifications
-    // run, for this connection too, before this one ends.
     unsigned char mensagem[kTamanhoBufferMensagem];
     if (EspiarAnel(&conexao, conexao.slot, mensagem, total) != 0)
         return 0;
@@ -149,29 +147,20 @@ void ServerSocketZURServerClientConnect(ConexaoCliente& conexao) {
 }
 
 void ServerSocketZURServerClientRead(ConexaoCliente& conexao, ContextoRede& contexto) {
-    if (ReceberNoAnel(conexao))
-        ProcessarMensagens(conexao, contexto);
-}
-
-bool ReceberNoAnel(ConexaoCliente& conexao) {
     if (!conexao.conectada())
-        return false;
+        return;
     if (conexao.slot < 0) {
         fechar(conexao);
-        return false;
+        return;
     }
     unsigned char recebidos[kTamanhoRecepcao];
     const int quantidade = conexao.receber(recebidos, kTamanhoRecepcao);
     if (quantidade < 0)
-        return false;
+        return;
     if (conexao.captura)
         conexao.captura->fromDevice(recebidos, static_cast<std::size_t>(quantidade));
     // Bytes that do not fit the ring are dropped; what it holds is still handled.
     static_cast<void>(AnexarAoAnel(&conexao, conexao.slot, recebidos, quantidade));
-    return true;
-}
-
-void ProcessarMensagens(ConexaoCliente& conexao, ContextoRede& contexto) {
     while (ProcessarMensagem(conexao, contexto) == 1) {
     }
 }

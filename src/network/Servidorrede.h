@@ -44,16 +44,11 @@ struct ContextoRede {
 // A connection was accepted: its capture starts (when support asked for
 // one), and it gets the lowest free slot, or is closed at once.
 void ServerSocketZURServerClientConnect(ConexaoCliente& conexao);
-// Bytes may be read from the connection: they are appended to its ring and
-// every whole message is handled (ReceberNoAnel, then ProcessarMensagens).
+// Bytes may be read from the connection: up to 10,000 of them are appended
+// to its ring (what does not fit is dropped) and every whole message it holds
+// is handled, in order. A connection without a slot is closed; one no longer
+// connected is left as it is.
 void ServerSocketZURServerClientRead(ConexaoCliente& conexao, ContextoRede& contexto);
-// The first half of a read notification: up to 10,000 received bytes go to the
-// connection's ring (what does not fit is dropped); true when bytes were taken
-// and the messages are to be handled. A connection without a slot is closed;
-// one no longer connected is left as it is.
-[[nodiscard]] bool ReceberNoAnel(ConexaoCliente& conexao);
-// The second half: every whole message the ring holds is handled, in order.
-void ProcessarMensagens(ConexaoCliente& conexao, ContextoRede& contexto);
 // An operation on the connection failed with `codigo`. The connection aborted
 // on this side (10053) is closed and the code set to 0 (handled).
 void ServerSocketZURServerClientError(ConexaoCliente& conexao, int& codigo);

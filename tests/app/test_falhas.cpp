@@ -188,7 +188,7 @@ private:
     }
     // Every slot of the connection table free, and ten new tracers all served.
     void dezConexoesAtendidas() {
-        QTRY_VERIFY_WITH_TIMEOUT(slotsLivres(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(slotsEmUso(), 0, 10000);
         QTcpSocket dez[kSlotsDeConexao];
         for (QTcpSocket& tracer : dez) {
             tracer.connectToHost(QHostAddress::LocalHost, m_porta);

@@ -69,13 +69,6 @@ constexpr Rodada kRodadas[] = {
 constexpr int kRodadaMsPorLeitura = 20000; // bounds, far above the paces above
 constexpr int kRodadaMsFixo = 20000;
 
-int slotsEmUso() {
-    int n = 0;
-    for (int slot = 0; slot < kSlotsDeConexao; ++slot)
-        n += SlotParaTeste(slot).livre == 1 ? 0 : 1;
-    return n;
-}
-
 // The misbehaving peer of the moment, how many of each fault came, and the
 // messages they are to make the window show.
 struct PareMau {

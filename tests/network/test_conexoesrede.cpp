@@ -329,24 +329,6 @@ TEST_F(TabelaDeConexoes, NegativeOrTooLargeCountsChangeNothing) {
     EXPECT_EQ(mantidos(m_conexoes[0], slot), 0);
 }
 
-TEST_F(TabelaDeConexoes, ReleasingEverySlotLeavesTheTableAsAtTheStart) {
-    for (int i = 0; i < kSlotsDeConexao; ++i)
-        alocar(m_conexoes[i]);
-    const auto dados = sequencia(10, 10);
-    ASSERT_EQ(AnexarAoAnel(&m_conexoes[4], 4, dados.data(), 10), 0);
-    LiberarTodosOsSlots();
-    for (int i = 0; i < kSlotsDeConexao; ++i) {
-        EXPECT_EQ(SlotParaTeste(i).livre, 1);
-        EXPECT_EQ(SlotParaTeste(i).conexao, nullptr);
-        EXPECT_EQ(SlotParaTeste(i).escrita, 0);
-        int n = -7;
-        EXPECT_EQ(BytesNoAnel(&m_conexoes[i], i, n), 1);
-    }
-    // The dropped connections' late notifications find nothing to release.
-    EXPECT_EQ(LiberarSlot(&m_conexoes[4], 4), 1);
-    EXPECT_EQ(alocar(m_conexoes[kSlotsDeConexao]), 0);
-}
-
 TEST_F(TabelaDeConexoes, RingsOfDifferentSlotsAreApart) {
     const int a = alocar(m_conexoes[0]);
     const int b = alocar(m_conexoes[1]);

@@ -93,7 +93,8 @@ const Row kRows[] = {
          ServerSocketZURServerClientConnect(peer);
          peer.arriving = kRequest;
          b.clock.now = 150;
-         ASSERT_TRUE(ReceberNoAnel(peer));
+         ContextoRede semRegistro{};
+         ServerSocketZURServerClientRead(peer, semRegistro);
          std::string error;
          ASSERT_EQ(EnviarAoDispositivo(b.buffer, 2, peer, error), 0);
          b.clock.now = 300;

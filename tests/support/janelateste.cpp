@@ -21,11 +21,11 @@ quint16 portaLivre() {
     return probe.serverPort();
 }
 
-bool slotsLivres() {
+int slotsEmUso() {
+    int emUso = 0;
     for (int slot = 0; slot < kSlotsDeConexao; ++slot)
-        if (SlotParaTeste(slot).livre != 1)
-            return false;
-    return true;
+        emUso += SlotParaTeste(slot).livre != 1 ? 1 : 0;
+    return emUso;
 }
 
 QString realista() {
@@ -57,6 +57,7 @@ void JanelaDeTeste::criarJanela() {
 }
 
 void JanelaDeTeste::destruirJanela() {
+    DescartarMensagens(); // boxes a test left open
     m_janela.reset();
     m_serial.reset();
     m_dir.reset();

@@ -19,8 +19,8 @@ std::string configuracao(int modelo, const std::string& serial, int tcp, const s
                          bool noMsg = false, const std::string& baud = "9600");
 // A TCP port on which nothing listens now.
 quint16 portaLivre();
-// Every slot of the connection table is free.
-bool slotsLivres();
+// The slots of the connection table in use.
+int slotsEmUso();
 // The realistic two-eye tracing's label file.
 QString realista();
 // A message of the networked tracers' protocol.
