@@ -1,5 +1,7 @@
 // The tracer reader: one main window, its dialogs, and the message loop.
 #include "Edicao.h"
+#include "Encerramento.h"
+#include "Mensagem.h"
 #include "Parametroskrve.h"
 #include "Parametroskrvw.h"
 #include "Principal.h"
@@ -9,6 +11,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <clocale>
+#include <cstdio>
 #include <exception>
 
 int main(int argc, char** argv) {
@@ -24,6 +27,10 @@ int main(int argc, char** argv) {
     formSobreKRVE = new TformSobreKRVE(formPrincipal);
     formSobreKRVW = new TformSobreKRVW(formPrincipal);
     formPrincipal->show();
+    // Boxes still waiting for an answer go with the program.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &DescartarMensagens);
+    if (!EncerrarNosSinais())
+        std::perror("krvw: signals");
 
     int result = 0;
     try {
