@@ -1,5 +1,6 @@
 // Header check, recognition, building and handling of the networked tracers'
-// messages. The decoding of Job data and the job relay store are in Jobrede.cpp.
+// messages, and the frame around a job payload. The payload itself (its
+// decoding, the relay store, the job identification text) is Jobrede's.
 #include "Irxserver.h"
 
 #include "Bytes.h"
@@ -18,6 +19,8 @@ constexpr int kEmPalavraB = 5;
 constexpr int kEmTamanho = 7;
 constexpr int kEmPayload = kTamanhoCabecalho;
 constexpr int kTamanhoCodigo = 3; // lead byte, type, 0x00
+
+constexpr int kTamanhoPayloadPedido = 16; // Job request payload, never looked at
 
 constexpr int kPrimeiroTipo = kStartRequest;
 constexpr int kUltimoTipo = kJobIdentification;
@@ -69,6 +72,11 @@ int responderAccept(unsigned char* resposta, Palavras palavras) {
     return montarDoTipo(resposta, kAccept, nullptr, 0, palavras);
 }
 
+// The Error message "there is no job to send": 14 bytes.
+int montarErro(unsigned char* resposta, Palavras palavras) {
+    return montarDoTipo(resposta, kErrorMessage, kPayloadErro, kTamanhoPayloadErro, palavras);
+}
+
 int tratarPedidoDeJob(unsigned char* resposta, int& tamanhoResposta, Palavras palavras,
                       const struct_tracedata& registro) {
     // With a tracing held the Accept goes out now and the job right after it.
@@ -76,7 +84,7 @@ int tratarPedidoDeJob(unsigned char* resposta, int& tamanhoResposta, Palavras pa
         tamanhoResposta = responderAccept(resposta, palavras);
         return kResultadoEnviarJob;
     }
-    tamanhoResposta = MontarMensagemErro(resposta, palavras.a, palavras.b);
+    tamanhoResposta = montarErro(resposta, palavras);
     return kResultadoNada;
 }
 
@@ -143,9 +151,22 @@ int MontarMensagem(unsigned char* destino, int capacidade, const unsigned char c
     return tamanhoPayload + kTamanhoMoldura;
 }
 
-int MontarMensagemErro(unsigned char* resposta, uint16_t palavraA, uint16_t palavraB) {
-    return montarDoTipo(resposta, kErrorMessage, kPayloadErro, kTamanhoPayloadErro,
-                        {palavraA, palavraB});
+int DecodificarJob(const unsigned char* mensagem, int n, struct_tracedata& registro) {
+    if (mensagem == nullptr || n < kMensagemJob)
+        return kResultadoInvalido;
+    // The payload's blocks may reach to the message's last byte.
+    return DecodificarPayloadJob(mensagem + kEmPayload, n - kEmPayload, registro)
+               ? kResultadoTracado
+               : kResultadoInvalido;
+}
+
+int MontarMensagemJob(unsigned char* resposta, const unsigned char* pedido) {
+    const Palavras trocadas = palavrasTrocadas(pedido);
+    unsigned char payload[kPayloadJob];
+    // No job has come since the start: a job of zeros would mean nothing to the device.
+    if (!EscreverPayloadJob(payload))
+        return montarErro(resposta, trocadas);
+    return montarDoTipo(resposta, kJobData, payload, kPayloadJob, trocadas);
 }
 
 int TratarMensagem(const unsigned char* mensagem, int n, unsigned char* resposta,

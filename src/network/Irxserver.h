@@ -1,14 +1,15 @@
 // The binary message protocol of the networked NIDEK LT1000, LT1200 and ICE
 // tracers: a 9-byte header (lead byte, type, 0x00, word A, word B, payload
 // length), the payload, two check bytes and the terminator 0x19. The device
-// leads; every whole message is answered at once, and a Job data message is
-// decoded into the frame record.
+// leads; every whole message is answered at once, and the payload of a Job data
+// message is decoded into the frame record (Jobrede).
 //
 // What carries over between messages is process-wide and shared by every
-// connection: the frame record, the relay store of the last job received (sent
-// back on a Job request) and the job identification text.
+// connection: the frame record, and Jobrede's relay store of the last job
+// received (sent back on a Job request) and job identification text.
 #pragma once
 
+#include "Jobrede.h"
 #include "Tracedata.h"
 
 #include <cstdint>
@@ -18,8 +19,7 @@ constexpr int kTamanhoMoldura = 12;  // header + 2 check bytes + terminator
 constexpr unsigned char kTerminador = 0x19;
 constexpr unsigned char kLiderAccept = 0x17;
 constexpr unsigned char kLiderOutros = 0x16;
-constexpr int kPayloadJob = 2072;                           // the fixed part
-constexpr int kMensagemJob = kPayloadJob + kTamanhoMoldura; // 2084
+constexpr int kMensagemJob = kPayloadJob + kTamanhoMoldura; // 2084: the shortest Job data
 constexpr int kTamanhoBufferMensagem = 10000;               // one whole message
 
 // Message types.
@@ -60,8 +60,10 @@ constexpr int kResultadoErro = -3;      // the device reported an error
 [[nodiscard]] int TratarMensagem(const unsigned char* mensagem, int n, unsigned char* resposta,
                                  int& tamanhoResposta, struct_tracedata& registro);
 
-// Decodes a Job data message into the relay store and the frame record: 2, or
-// -1 when the message is invalid.
+// Decodes a Job data message of n bytes into the relay store and the frame
+// record (DecodificarPayloadJob): 2, or -1 when the message is invalid. Its
+// blocks are walked up to the message's last byte, the check bytes and the
+// terminator included.
 [[nodiscard]] int DecodificarJob(const unsigned char* mensagem, int n, struct_tracedata& registro);
 
 // The Job data message answering the Job request `pedido`, built from the relay
@@ -69,10 +71,3 @@ constexpr int kResultadoErro = -3;      // the device reported an error
 // no Job data has been received since the program started, the answer is the
 // Error message (0x01 0x00) instead, 14 bytes: there is no job to send.
 [[nodiscard]] int MontarMensagemJob(unsigned char* resposta, const unsigned char* pedido);
-
-// The job identification text now held (at most 16 characters).
-const char* TextoIdentificacaoJob();
-
-// Back to the state at program start: relay store zero and never filled, no
-// job identification. For tests.
-void ReiniciarProtocoloRede();

@@ -1,22 +1,18 @@
-// The Job data message: its decoding into the frame record, the relay store of
-// the last job received, the job sent back on a Job request, and the job
+// The Job data payload: its decoding into the frame record, the relay store of
+// the last job received and the payload written back from it, and the job
 // identification text.
 #include "Jobrede.h"
+
 #include "Bytes.h"
 #include "Funcoesgerais.h"
-#include "Irxserver.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 namespace {
 
-// Offsets within a message.
-constexpr int kEmPalavraA = 3;
-constexpr int kEmPalavraB = 5;
-constexpr int kEmPayload = kTamanhoCabecalho;
-
-// ---- The fixed part of the job payload (offsets within the payload) ----
+// ---- The fixed part of the job payload ----
 
 constexpr int kEmTipoDeTraco = 0;
 constexpr int kEmInclinacao = 2; // u8, tenths of a degree
@@ -41,9 +37,9 @@ static_assert(kEmTracoDireito + kTamanhoDoTraco == kNaoLidoDireito);
 static_assert(kEmTracoEsquerdo + kTamanhoDoTraco == kNaoLidoEsquerdo);
 static_assert(kNaoLidoEsquerdo + 1 == kPayloadJob);
 
-// The message offset where the left trace begins: "EXTENDED" there means a
-// device that put its blocks in the wrong place.
-constexpr int kMarcaMalPosta = kEmPayload + kEmTracoEsquerdo; // 1079
+// "EXTENDED" where the left trace begins means a device that put its blocks in
+// the wrong place.
+constexpr int kMarcaMalPosta = kEmTracoEsquerdo;
 
 // How the relay store holds a field, and how it is written back.
 enum class Forma : uint8_t {
@@ -107,7 +103,7 @@ static_assert(tabelaCobreOPayload());
 // The fixed part of the last job received, on any connection. Byte fields and
 // traces are kept as bytes at their offsets, scaled fields as doubles.
 struct ArmazemDoJob {
-    bool preenchido; // a Job data message has passed the length checks since the start
+    bool preenchido; // a job payload has passed the length checks since the start
     unsigned char bytes[kPayloadJob];
     double valores[kPayloadJob];
 };
@@ -215,13 +211,13 @@ void preencherRegistro(const unsigned char* payload, struct_tracedata& r) {
 // ---- Extended blocks ----
 
 constexpr char kMarca[] = "EXTENDED";
-constexpr int kTamanhoMarca = sizeof kMarca - 1;           // no terminating zero on the wire
-constexpr int kInicioDosBlocos = kEmPayload + kPayloadJob; // 2081
-constexpr int kEmTamanhoDoBloco = kTamanhoMarca;           // u16 B: type field and data
+constexpr int kTamanhoMarca = sizeof kMarca - 1; // no terminating zero on the wire
+constexpr int kInicioDosBlocos = kPayloadJob;    // 2072
+constexpr int kEmTamanhoDoBloco = kTamanhoMarca; // u16 B: type field and data
 constexpr int kEmTipoDoBloco = kEmTamanhoDoBloco + 2;
 constexpr int kEmDadosDoBloco = kEmTipoDoBloco + 2; // 12
 constexpr int kAntesDoTipoDoBloco = kEmTipoDoBloco; // B counts from the type field: +10
-// Up to 2092 bytes a message cannot hold a block header behind the fixed part.
+// Up to 2083 bytes there is no room for a block header behind the fixed part.
 constexpr int kSemBlocosAte = kInicioDosBlocos + kEmDadosDoBloco - 1;
 
 constexpr int kBlocoDeFuros = 2;
@@ -338,30 +334,30 @@ void lerAlturas(const unsigned char* bloco, struct_tracedata& r) {
     r.left.zCount = kPontosDoTraco;
 }
 
-// The walk over the extended blocks. Nothing is read beyond the n bytes received:
+// The walk over the extended blocks. Nothing is read beyond the n bytes given:
 // a block that would reach past them is invalid.
-int percorrerBlocos(const unsigned char* m, int n, struct_tracedata& r) {
+bool percorrerBlocos(const unsigned char* payload, int n, struct_tracedata& r) {
     int inicio = kInicioDosBlocos;
     while (inicio + kEmDadosDoBloco <= n) {
-        const unsigned char* bloco = m + inicio;
+        const unsigned char* bloco = payload + inicio;
         if (!temMarca(bloco))
-            return kResultadoInvalido;
+            return false;
         const int b = readLittleU16(bloco + kEmTamanhoDoBloco);
         const int tipo = readLittleU16(bloco + kEmTipoDoBloco);
         const int fim = inicio + kAntesDoTipoDoBloco + b;
         if (fim > n)
-            return kResultadoInvalido;
+            return false;
         if (tipo == kBlocoDeFuros && !lerFuros(bloco, b, r))
-            return kResultadoInvalido;
+            return false;
         if (tipo == kBlocoDeAlturas) {
             // Read over 2045 bytes whatever the block's declared length.
             if (inicio + kFimDasAlturas > n)
-                return kResultadoInvalido;
+                return false;
             lerAlturas(bloco, r);
         }
         inicio = fim;
     }
-    return kResultadoTracado;
+    return true;
 }
 
 } // namespace
@@ -379,37 +375,28 @@ const char* TextoIdentificacaoJob() {
     return g_identificacao;
 }
 
-int DecodificarJob(const unsigned char* mensagem, int n, struct_tracedata& registro) {
-    if (mensagem == nullptr || n < kMensagemJob)
-        return kResultadoInvalido;
-    if (temMarca(mensagem + kMarcaMalPosta))
-        return kResultadoInvalido;
-    if (n > kSemBlocosAte && !temMarca(mensagem + kInicioDosBlocos))
-        return kResultadoInvalido;
+bool DecodificarPayloadJob(const unsigned char* payload, int tamanho, struct_tracedata& registro) {
+    if (payload == nullptr || tamanho < kPayloadJob)
+        return false;
+    if (temMarca(payload + kMarcaMalPosta))
+        return false;
+    if (tamanho > kSemBlocosAte && !temMarca(payload + kInicioDosBlocos))
+        return false;
 
-    const unsigned char* payload = mensagem + kEmPayload;
     guardarNoArmazem(payload);
     clearTraceData(registro);
     CopiarIdentificacaoJob(registro);
     preencherRegistro(payload, registro);
     // On a bad block what was written so far stays, in the store and the record.
-    return percorrerBlocos(mensagem, n, registro);
+    return percorrerBlocos(payload, tamanho, registro);
 }
 
-int MontarMensagemJob(unsigned char* resposta, const unsigned char* pedido) {
-    uint16_t a = 0;
-    uint16_t b = 0;
-    if (pedido != nullptr) {
-        a = readLittleU16(pedido + kEmPalavraB);
-        b = readLittleU16(pedido + kEmPalavraA);
-    }
-    // No job has come since the start: a job of zeros would mean nothing to the device.
-    if (!g_armazem.preenchido)
-        return MontarMensagemErro(resposta, a, b);
-    unsigned char payload[kPayloadJob] = {};
+bool EscreverPayloadJob(unsigned char* payload) {
+    if (payload == nullptr || !g_armazem.preenchido)
+        return false;
+    std::memset(payload, 0, kPayloadJob);
     escreverDoArmazem(payload);
-    const unsigned char codigo[3] = {kLiderOutros, static_cast<unsigned char>(kJobData), 0x00};
-    return MontarMensagem(resposta, kTamanhoBufferMensagem, codigo, payload, kPayloadJob, a, b);
+    return true;
 }
 
 void ReiniciarProtocoloRede() {

@@ -7,6 +7,7 @@
 // and the protocol's shared state start afresh for every input.
 #include "Conexoesrede.h"
 #include "Irxserver.h"
+#include "Jobrede.h"
 #include "Readingfile.h"
 #include "Servidorrede.h"
 #include "Tracedata.h"

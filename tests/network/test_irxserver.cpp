@@ -5,6 +5,7 @@
 // The frame record's fields, the building of a message and the relay store's
 // trip of every field are checked here.
 #include "Irxserver.h"
+#include "Jobrede.h"
 #include "netmessages.h"
 
 #include <gtest/gtest.h>

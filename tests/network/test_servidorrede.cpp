@@ -5,7 +5,7 @@
 #include "Servidorrede.h"
 
 #include "Conexoesrede.h"
-#include "Irxserver.h"
+#include "Jobrede.h"
 #include "netmessages.h"
 #include "testsupport.h"
 
