@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -263,6 +264,17 @@ TEST_F(SaveReading, MissingDirectoryIsReportedWithoutClipboard) {
     EXPECT_EQ(ui.clipboard, "before");
     EXPECT_EQ(ui.clipboardSets, 0);
     EXPECT_EQ(ui.imagesShown, 1); // the picture is shown all the same
+}
+
+TEST_F(SaveReading, ReadingsAreReadableByOthersWhateverTheUmask) {
+    auto record = tracing("12345");
+    const mode_t before = umask(077);
+    const SaveOutcome outcome = saveReading(*record, dir.path(), {"", "", true}, ui);
+    umask(before);
+    ASSERT_EQ(outcome, kSaved);
+    struct stat file;
+    ASSERT_EQ(stat(dir.file("12345.krvw").c_str(), &file), 0);
+    EXPECT_EQ(file.st_mode & 07777, 0644u);
 }
 
 // A disk that fills up after `room` bytes.
