@@ -7,6 +7,8 @@ tool=$1
 data=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# A failed save keeps its reading under the home folder: a scratch one.
+export HOME=$work/home
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
@@ -30,6 +32,7 @@ if "$tool" import "$data/reading/realistic.labels" "$work/missing" > /dev/null 2
     fail "import into a missing folder succeeded"
 fi
 grep -q 'Não foi possível gravar os dados da leitura' "$work/err" || fail "no save message"
+cmp -s "$HOME/krvw/pendentes/815.krvw" "$work/815.krvw" || fail "the refused reading was not kept"
 
 "$tool" > /dev/null 2>&1
 [ $? -eq 2 ] || fail "usage exit status"
