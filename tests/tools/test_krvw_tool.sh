@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # krvw-tool end to end: import a label file, decode the reading file it wrote,
 # show its measures and draw its picture, the same for a reading with drill
-# holes made with `encode`, and refuse files that are not reading files.
+# holes made with `encode`, and refuse files that are not reading files and
+# tracings that lost an outline.
 set -u
 tool=$1
 data=$2
@@ -33,6 +34,17 @@ if "$tool" import "$data/reading/realistic.labels" "$work/missing" > /dev/null 2
 fi
 grep -q 'Não foi possível gravar os dados da leitura' "$work/err" || fail "no save message"
 cmp -s "$HOME/krvw/pendentes/815.krvw" "$work/815.krvw" || fail "the refused reading was not kept"
+
+# Tracings that lost an eye's outline: refused with the reason, nothing written.
+for labels in short-list:'Olho direito: a quantidade' format-6:'Olho esquerdo: o formato' \
+              no-eye:'nenhum olho'; do
+    mkdir "$work/${labels%%:*}"
+    if "$tool" import "$data/reading/${labels%%:*}.labels" "$work/${labels%%:*}" > /dev/null 2> "$work/err"; then
+        fail "import of ${labels%%:*} succeeded"
+    fi
+    grep -q "${labels#*:}" "$work/err" || fail "import of ${labels%%:*}: $(cat "$work/err")"
+    [ -z "$(ls -A "$work/${labels%%:*}")" ] || fail "import of ${labels%%:*} wrote a file"
+done
 
 "$tool" > /dev/null 2>&1
 [ $? -eq 2 ] || fail "usage exit status"
