@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <pwd.h>
 #include <string>
@@ -377,6 +378,16 @@ std::string systemReason(int error) {
     default:
         return "erro do sistema " + std::to_string(error) + ": " + std::strerror(error);
     }
+}
+
+ReadingFolderState checkReadingFolder(const std::string& directory) {
+    struct stat folder;
+    if (stat(directory.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+        return kFolderMissing;
+    // As the user, not as the program's real ids: the ids a file is created with.
+    if (faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        return kFolderNotWritable;
+    return kFolderUsable;
 }
 
 bool decipherReading(const std::string& cipher, std::string& plain, std::string& reason) {

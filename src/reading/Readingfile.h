@@ -84,6 +84,15 @@ std::string pendingReadingsDirectory();
 // The system's reason for a failed file operation (an errno value), in Portuguese.
 std::string systemReason(int error);
 
+enum ReadingFolderState {
+    kFolderUsable = 0,
+    kFolderMissing = 1,     // no such folder (or not a folder)
+    kFolderNotWritable = 2, // this user cannot make files in it
+};
+
+// Whether this user can write readings into `directory`.
+[[nodiscard]] ReadingFolderState checkReadingFolder(const std::string& directory);
+
 // The plain text of a reading file's bytes (the reverse of buildReadingFile, for
 // the support tools: the program itself never reads a reading file back). False,
 // with the reason, for bytes that are not a reading file: too long, a length that
