@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # krvw-tool end to end: import a label file, decode the reading file it wrote,
 # show its measures and draw its picture, the same for a reading with drill
-# holes made with `encode`, and refuse files that are not reading files and
-# tracings that lost an outline.
+# holes made with `encode`, the reading of each protocol drawn, and refuse
+# files that are not reading files and tracings that lost an outline.
 set -u
 tool=$1
 data=$2
@@ -103,6 +103,13 @@ check_show "$data/serial/network-drill.expected" "$work/shown-drill"
 [ "$(grep -c '^drill hole' "$work/shown-drill")" = 2 ] || fail "show: two drill holes expected"
 "$tool" render "$work/drill.krvw" "$work/drill.png" || fail "render (drill) exit status $?"
 check_png "$work/drill.png"
+
+# The reading each protocol's capture saves, drawn.
+for golden in lt980 takubomatic huvitz network; do
+    "$tool" encode "$data/serial/$golden.expected" "$work/$golden.krvw" || fail "encode $golden"
+    "$tool" render "$work/$golden.krvw" "$work/$golden.png" || fail "render $golden exit status $?"
+    check_png "$work/$golden.png"
+done
 
 # Damaged files: a clear message on stderr, status 1, no output file.
 refused() { # EXPECTED-MESSAGE COMMAND...
