@@ -220,6 +220,7 @@ std::string unreadableTracingMessage(const TraceOutcome& outcome) {
         return notSaved + std::string("o contorno recebido do tracer não pôde ser lido.") + eyes +
                readAgain;
     if (outcome.right != kEyeStored && outcome.left != kEyeStored)
-        return notSaved + std::string("o tracer não enviou o contorno de nenhum olho.") + readAgain;
+        return notSaved + std::string("nenhum olho tem um contorno que possa ser lido.") +
+               readAgain;
     return std::string();
 }

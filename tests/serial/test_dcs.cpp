@@ -446,7 +446,7 @@ TEST_F(DcsTest, UnreadableTracingsAreAnsweredButNotSaved) {
     } rows[] = {
         {"reading/short-list.labels", "\nOlho direito: a quantidade de raios recebidos difere"},
         {"reading/format-6.labels", "\nOlho esquerdo: o formato do contorno"},
-        {"reading/no-eye.labels", "o tracer não enviou o contorno de nenhum olho."},
+        {"reading/no-eye.labels", "nenhum olho tem um contorno que possa ser lido."},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.labels);
