@@ -251,7 +251,14 @@ int import(const char* labelFile, const char* directory) {
     // The label text is handled as a terminated string, as a received record is.
     labels.resize(strnlen(labels.c_str(), labels.size()));
     auto record = std::make_unique<struct_tracedata>();
-    parseTraceLabels(*record, labels.c_str());
+    TraceOutcome outcome;
+    parseTraceLabels(*record, labels.c_str(), &outcome);
+    // A tracing the program would refuse is refused here too, for the same reason.
+    const std::string unreadable = unreadableTracingMessage(outcome);
+    if (!unreadable.empty()) {
+        std::fprintf(stderr, "krvw-tool: %s\n", unreadable.c_str());
+        return 1;
+    }
     ReadingContext context;
     context.model = modelLabel(labels);
     context.noMsg = true;

@@ -145,7 +145,11 @@ int GravarParametros(const struct_parametros& parametros, const std::string& pat
         text += "CAMINHOLEITURA=" + utf8ToWindows1252(parametros.caminhoLeitura) + "\r\n";
         text += std::string("NOMSG=") + (parametros.noMsg ? "1" : "0") + "\r\n";
     }
-    if (writeFileAtomically(path, text.data(), text.size()) != kWriteDone) {
+    // A new file is readable by every user of the lab; one being replaced keeps
+    // the permissions it was given.
+    AtomicWriteMode how;
+    how.keepExistingMode = true;
+    if (writeFileAtomically(path, text.data(), text.size(), how) != kWriteDone) {
         ui.showMessage(kMessageParametrosNaoGravados);
         return 0;
     }

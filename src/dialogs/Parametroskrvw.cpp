@@ -2,6 +2,7 @@
 
 #include "Fontes.h"
 #include "Mensagem.h"
+#include "Readingfile.h"
 #include "Tracermodels.h"
 
 #include <QCheckBox>
@@ -34,6 +35,9 @@ const char* const kMensagemPortaSerial = "Porta Serial inválida. Verifique.";
 const char* const kMensagemBaudRate = "Baud Rate inválido. Verifique.";
 const char* const kMensagemTcpNumero = "Porta TCP deve ser um número. Verifique.";
 const char* const kMensagemTcpFaixa = "Porta TCP deve ser um número entre 1 e 65535. Verifique.";
+const char* const kMensagemCaminhoAusente = "Caminho inválido: a pasta não existe. Verifique.";
+const char* const kMensagemCaminhoSemAcesso =
+    "Caminho inválido: sem permissão para gravar na pasta. Verifique.";
 
 // TCP ports are 16-bit; 0 means "any port" and cannot be configured.
 constexpr int kPortaTcpMinima = 1;
@@ -325,6 +329,24 @@ bool TformParametrosBase::confirmarTcp() {
     return true;
 }
 
+// A reading folder that is missing or that the user cannot write would be
+// found out only at the next reading; an empty one is the user's home folder.
+bool TformParametrosBase::confirmarCaminho(const std::string& caminho) {
+    if (caminho.empty())
+        return true;
+    switch (checkReadingFolder(caminho)) {
+    case kFolderMissing:
+        MostrarMensagem(QString::fromUtf8(kMensagemCaminhoAusente));
+        return false;
+    case kFolderNotWritable:
+        MostrarMensagem(QString::fromUtf8(kMensagemCaminhoSemAcesso));
+        return false;
+    case kFolderUsable:
+        break;
+    }
+    return true;
+}
+
 // Each field passes into the working copy as soon as its check passes, so a
 // later failure leaves the earlier fields changed in the copy (not the file).
 void TformParametrosBase::btnConfirmarClick() {
@@ -338,8 +360,12 @@ void TformParametrosBase::btnConfirmarClick() {
         return;
     if (modeloRede(modelo) && !confirmarTcp())
         return;
-    if (editCaminho != nullptr)
-        m_parametros.caminhoLeitura = editCaminho->text().toStdString();
+    if (editCaminho != nullptr) {
+        const std::string caminho = editCaminho->text().toStdString();
+        if (!confirmarCaminho(caminho))
+            return;
+        m_parametros.caminhoLeitura = caminho;
+    }
     if (checkMsgSucesso != nullptr)
         m_parametros.noMsg = checkMsgSucesso->isChecked();
     // A write failure has shown its message; the dialog closes all the same.

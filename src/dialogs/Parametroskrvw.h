@@ -66,6 +66,7 @@ private:
     void listarPortas();
     bool confirmarSerial();
     bool confirmarTcp();
+    bool confirmarCaminho(const std::string& caminho);
 
     const LayoutParametros m_layout;
 

@@ -63,36 +63,95 @@ bool joinValueLines(const LineField& lines, int header, const char* continuation
     return true;
 }
 
+constexpr int kHeaderFieldSize = 16; // a header field a rule can accept is far shorter
+
+// A header field without the blanks around it; one too long for `out` becomes
+// "?", which no rule accepts.
+void trimmedField(const char* field, char (&out)[kHeaderFieldSize]) {
+    const char* start = skipBlanks(field);
+    const char* end = start + std::strlen(start);
+    while (end > start && std::strchr(" \t\r\n\v\f", end[-1]) != nullptr)
+        --end;
+    const auto length = static_cast<size_t>(end - start);
+    if (length >= sizeof out) {
+        std::strcpy(out, "?");
+        return;
+    }
+    std::memcpy(out, start, length);
+    out[length] = '\0';
+}
+
+// The count field of a header, read as atol reads it, within the eye's point slots.
+bool readCount(const char* field, int& count) {
+    const long value = cAtol(field);
+    if (value <= 0 || value > kTracePointSlots)
+        return false;
+    count = static_cast<int>(value);
+    return true;
+}
+
 // The radius lists (TRCFMT / R) or the z lists (ZFMT / Z) of one or two eyes.
+// The radius lists' states go into `outcome`.
 void readValueLists(const LineField& lines, CSVreader& csv, struct_tracedata& record,
-                    const char* headerLabel, const char* continuation, int kind) {
+                    const char* headerLabel, const char* continuation, int kind,
+                    TraceOutcome& outcome) {
     int headers[kLineFieldLines];
     const int found = lines.findAll(headerLabel, headers, kLineFieldLines);
     if (found != 1 && found != 2)
         return;
     auto joined = std::make_unique<char[]>(kJoinBufferSize);
     for (int h = 0; h < found; ++h) {
-        if (!csv.split(lines.value(headers[h])) || csv.count() != kTraceHeaderFields)
+        if (!csv.split(lines.value(headers[h])) || csv.count() < 4)
             continue;
+        // The fields without their blanks, copied out before the csv splits the list.
+        char fields[kTraceHeaderFields][kHeaderFieldSize] = {};
+        for (int f = 0; f < kTraceHeaderFields && f < csv.count(); ++f)
+            trimmedField(csv.item(f), fields[f]);
+        const bool fiveFields = csv.count() == kTraceHeaderFields;
         struct_eyetrace* eye = nullptr;
-        if (std::strcmp(csv.item(3), "R") == 0)
+        EyeListState* state = nullptr;
+        if (std::strcmp(fields[3], "R") == 0) {
             eye = &record.right;
-        else if (std::strcmp(csv.item(3), "L") == 0)
+            state = &outcome.right;
+        } else if (std::strcmp(fields[3], "L") == 0) {
             eye = &record.left;
-        else
-            continue;
-        const long count = cAtol(csv.item(1));
-        // A count the point slots cannot hold is not a tracing we can keep.
-        if (count < 0 || count > kTracePointSlots)
-            continue;
-        if (kind == kRadiusList)
-            eye->radiusCount = static_cast<int32_t>(count);
-        else
-            eye->zCount = static_cast<int32_t>(count);
-        if (joinValueLines(lines, headers[h], continuation, joined.get()))
-            // A list of another length leaves the eye's values as cleared.
-            static_cast<void>(
-                storeValueList(csv, joined.get(), static_cast<int>(count), *eye, kind));
+            state = &outcome.left;
+        } else {
+            continue; // no eye named: not a list of this record
+        }
+        EyeListState zListState = kEyeNotDeclared;
+        if (kind != kRadiusList)
+            state = &zListState; // a z list that is not stored is left out, nothing more
+        int& count = kind == kRadiusList ? eye->radiusCount : eye->zCount;
+        count = 0;
+        int declared = 0;
+        if (!fiveFields || !readCount(fields[1], declared)) {
+            *state = kEyeHeaderNotUnderstood;
+        } else if (std::strcmp(fields[0], "1") != 0) {
+            *state = kEyeFormatNotRead; // another format's values would be read as radii
+        } else if (!joinValueLines(lines, headers[h], continuation, joined.get())) {
+            *state = kEyeListTooLong;
+        } else if (storeValueList(csv, joined.get(), declared, *eye, kind) != 0) {
+            *state = kEyeCountDiffers;
+        } else {
+            *state = kEyeStored;
+            count = declared;
+        }
+    }
+}
+
+const char* eyeReason(EyeListState state) {
+    switch (state) {
+    case kEyeCountDiffers:
+        return "a quantidade de raios recebidos difere da informada no cabeçalho TRCFMT";
+    case kEyeFormatNotRead:
+        return "o formato do contorno informado no cabeçalho TRCFMT não é lido por este programa";
+    case kEyeHeaderNotUnderstood:
+        return "o cabeçalho TRCFMT não foi entendido";
+    case kEyeListTooLong:
+        return "a lista de raios é longa demais para ser lida";
+    default:
+        return nullptr;
     }
 }
 
@@ -114,7 +173,8 @@ int storeValueList(CSVreader& csv, const char* joined, int expectedCount, struct
     return 0;
 }
 
-int parseTraceLabels(struct_tracedata& record, const char* text) {
+int parseTraceLabels(struct_tracedata& record, const char* text, TraceOutcome* outcome) {
+    TraceOutcome states;
     auto lines = std::make_unique<LineField>();
     auto csv = std::make_unique<CSVreader>();
     clearTraceData(record);
@@ -140,7 +200,27 @@ int parseTraceLabels(struct_tracedata& record, const char* text) {
     }
 
     readJob(*lines, record);
-    readValueLists(*lines, *csv, record, "TRCFMT", "R", kRadiusList);
-    readValueLists(*lines, *csv, record, "ZFMT", "Z", kZList);
+    readValueLists(*lines, *csv, record, "TRCFMT", "R", kRadiusList, states);
+    readValueLists(*lines, *csv, record, "ZFMT", "Z", kZList, states);
+    if (outcome != nullptr)
+        *outcome = states;
     return 0;
+}
+
+std::string unreadableTracingMessage(const TraceOutcome& outcome) {
+    const char* const notSaved = "Não foi possível gravar os dados da leitura: ";
+    const char* const readAgain =
+        "\nNenhum arquivo foi gravado. Por favor, leia a armação de novo.";
+    std::string eyes;
+    if (const char* reason = eyeReason(outcome.right))
+        eyes += std::string("\nOlho direito: ") + reason + ".";
+    if (const char* reason = eyeReason(outcome.left))
+        eyes += std::string("\nOlho esquerdo: ") + reason + ".";
+    if (!eyes.empty())
+        return notSaved + std::string("o contorno recebido do tracer não pôde ser lido.") + eyes +
+               readAgain;
+    if (outcome.right != kEyeStored && outcome.left != kEyeStored)
+        return notSaved + std::string("nenhum olho tem um contorno que possa ser lido.") +
+               readAgain;
+    return std::string();
 }

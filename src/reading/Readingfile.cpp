@@ -7,10 +7,15 @@
 #include "Rijndael.h"
 #include "Userinterface.h"
 
+#include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <pwd.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -26,6 +31,7 @@ const char* const kMessagePathTooLong =
 const char* const kMessageReadingTooLong =
     "Não foi possível gravar os dados da leitura: os dados recebidos do tracer excedem o tamanho "
     "de um arquivo de leitura.";
+const char* const kPendingFolder = "krvw/pendentes";
 
 namespace {
 
@@ -99,6 +105,63 @@ std::string absolutePath(const std::string& path) {
     if (directory.back() != '/')
         directory += '/';
     return directory + path;
+}
+
+std::string directoryOf(const std::string& path) {
+    return path.substr(0, path.rfind('/') + 1);
+}
+
+// Why the file `path` could not be written in its folder. A folder with the
+// sticky bit lets only a file's owner replace it: that is said as it is.
+std::string folderFailureReason(const std::string& path, int error) {
+    struct stat folder;
+    struct stat existing;
+    if ((error == EPERM || error == EACCES) && stat(directoryOf(path).c_str(), &folder) == 0 &&
+        (folder.st_mode & S_ISVTX) != 0 && stat(path.c_str(), &existing) == 0 &&
+        existing.st_uid != geteuid() && folder.st_uid != geteuid())
+        return "o arquivo " + path.substr(path.rfind('/') + 1) +
+               " já existe e é de outro usuário; nesta pasta, que tem o bit sticky (modo 1777), "
+               "só o dono de um arquivo pode substituí-lo";
+    return systemReason(error);
+}
+
+// A folder and its parents, as mkdir -p makes them.
+void makeFolders(const std::string& directory) {
+    for (size_t slash = directory.find('/', 1); slash != std::string::npos;
+         slash = directory.find('/', slash + 1))
+        mkdir(directory.substr(0, slash).c_str(), 0777); // an existing one is fine
+}
+
+// Keeps the reading's file in the pending folder under a name no other file
+// there has (815.krvw, 815-2.krvw, ...): a reading kept earlier is never
+// replaced. The sentence for the message: where it was kept, or why it could not be.
+std::string keepPending(const std::string& name, const unsigned char* bytes, int length,
+                        std::string& keptPath) {
+    keptPath.clear();
+    const std::string directory = pendingReadingsDirectory();
+    if (directory.empty())
+        return "A leitura também não pôde ser guardada: a pasta pessoal do usuário não é "
+               "conhecida.";
+    makeFolders(directory);
+    AtomicWriteMode how;
+    how.replace = false;
+    int error = 0;
+    constexpr int kNamesTried = 100;
+    for (int n = 1; n <= kNamesTried; ++n) {
+        const std::string path =
+            directory + name + (n > 1 ? "-" + std::to_string(n) : "") + ".krvw";
+        const AtomicWriteResult result =
+            writeFileAtomically(path, bytes, static_cast<size_t>(length), how, &error);
+        if (result == kWriteDone) {
+            keptPath = path;
+            return "A leitura foi guardada em " + path +
+                   ". Copie-a para a pasta de leituras quando o acesso for corrigido.";
+        }
+        if (result != kWriteNameTaken)
+            break;
+    }
+    return "A leitura também não pôde ser guardada em " + directory + " (" + systemReason(error) +
+           ").";
 }
 
 } // namespace
@@ -224,6 +287,8 @@ std::string readingDirectoryWithSeparator(const std::string& directory) {
 SaveOutcome saveReading(struct_tracedata& record, const std::string& readingDirectory,
                         const ReadingContext& context, UserInterface& ui,
                         std::string* writtenPath) {
+    if (writtenPath != nullptr)
+        writtenPath->clear();
     computeGeometry(record);
 
     auto image = std::make_unique<unsigned char[]>(kFrameImageCapacity);
@@ -234,8 +299,9 @@ SaveOutcome saveReading(struct_tracedata& record, const std::string& readingDire
     int cipherLength = 0;
     const bool fileBuilt = buildReadingFile(record, context, cipherText.get(), cipherLength) == 0;
 
-    const std::string path = absolutePath(readingDirectoryWithSeparator(readingDirectory) +
-                                          readingFileName(record.job) + ".krvw");
+    const std::string name = readingFileName(record.job);
+    const std::string path =
+        absolutePath(readingDirectoryWithSeparator(readingDirectory) + name + ".krvw");
 
     // The picture is shown whether or not the file can be written; without memory
     // for it the previous picture stays.
@@ -243,24 +309,85 @@ SaveOutcome saveReading(struct_tracedata& record, const std::string& readingDire
         ui.showImage(image.get(), imageSize);
 
     if (!fileBuilt) {
-        ui.showMessage(kMessageReadingTooLong);
+        reportReadingNotSaved(ui, kMessageReadingTooLong);
         return kSaveTextTooLong;
     }
-    if (utf8CharacterCount(path) > static_cast<size_t>(kReadingPathMax)) {
-        ui.showMessage(kMessagePathTooLong);
-        return kSavePathTooLong;
+    SaveOutcome outcome = kSavePathTooLong;
+    std::string message = kMessagePathTooLong;
+    if (utf8CharacterCount(path) <= static_cast<size_t>(kReadingPathMax)) {
+        int error = 0;
+        if (writeFileAtomically(path, cipherText.get(), static_cast<size_t>(cipherLength), {},
+                                &error) == kWriteDone) {
+            ui.setClipboardText(path);
+            if (!context.noMsg)
+                ui.showMessage(kMessageSaveSucceeded);
+            if (writtenPath != nullptr)
+                *writtenPath = path;
+            return kSaved;
+        }
+        outcome = kSaveNotWritten;
+        message = std::string(kMessageSaveFailed) + "\n\nPasta: " + directoryOf(path) +
+                  "\nMotivo: " + folderFailureReason(path, error) + ".";
     }
-    if (writeFileAtomically(path, cipherText.get(), static_cast<size_t>(cipherLength)) !=
-        kWriteDone) {
-        ui.showMessage(kMessageSaveFailed);
-        return kSaveNotWritten;
-    }
-    ui.setClipboardText(path);
-    if (!context.noMsg)
-        ui.showMessage(kMessageSaveSucceeded);
+    // The tracer has let the reading go: it is kept where the user can always write.
+    std::string kept;
+    message += "\n\n" + keepPending(name, cipherText.get(), cipherLength, kept);
     if (writtenPath != nullptr)
-        *writtenPath = path;
-    return kSaved;
+        *writtenPath = kept;
+    reportReadingNotSaved(ui, message);
+    return outcome;
+}
+
+void reportReadingNotSaved(UserInterface& ui, const std::string& message) {
+    ui.setClipboardText(std::string());
+    ui.showMessage(message);
+}
+
+std::string pendingReadingsDirectory() {
+    std::string home;
+    if (const char* variable = std::getenv("HOME"); variable != nullptr && variable[0] == '/') {
+        home = variable;
+    } else {
+        const passwd* user = getpwuid(geteuid());
+        if (user == nullptr || user->pw_dir == nullptr || user->pw_dir[0] != '/')
+            return std::string();
+        home = user->pw_dir;
+    }
+    return readingDirectoryWithSeparator(home) + kPendingFolder + "/";
+}
+
+std::string systemReason(int error) {
+    switch (error) {
+    case ENOENT:
+        return "a pasta não existe";
+    case ENOTDIR:
+        return "o caminho não é uma pasta";
+    case EACCES:
+    case EPERM:
+        return "o usuário não tem permissão para gravar na pasta";
+    case EROFS:
+        return "a pasta está num disco somente para leitura";
+    case ENOSPC:
+        return "o disco está cheio";
+    case EDQUOT:
+        return "a cota de disco do usuário acabou";
+    case EIO:
+        return "erro de entrada e saída no disco";
+    case ENAMETOOLONG:
+        return "o caminho é longo demais";
+    default:
+        return "erro do sistema " + std::to_string(error) + ": " + std::strerror(error);
+    }
+}
+
+ReadingFolderState checkReadingFolder(const std::string& directory) {
+    struct stat folder;
+    if (stat(directory.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+        return kFolderMissing;
+    // As the user, not as the program's real ids: the ids a file is created with.
+    if (faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        return kFolderNotWritable;
+    return kFolderUsable;
 }
 
 bool decipherReading(const std::string& cipher, std::string& plain, std::string& reason) {

@@ -29,6 +29,7 @@ extern const char* const kMessageSaveFailed;
 extern const char* const kMessageSaveSucceeded;
 extern const char* const kMessagePathTooLong;
 extern const char* const kMessageReadingTooLong;
+extern const char* const kPendingFolder; // under the user's home: where a refused reading is kept
 
 // The R= or Z= lines of one eye into `out` (room for kValueListSize characters),
 // without CR LF after the last line. 0, or 1 when the list is empty (out unchanged).
@@ -64,10 +65,33 @@ enum SaveOutcome {
 };
 
 // The save flow: geometry, picture, reading file, clipboard and message.
-// `writtenPath`, when given, receives the path of the file written.
+// `writtenPath`, when given, receives the path of the file written: in the
+// reading directory (kSaved), or, when the directory refused it, in the pending
+// folder, where the reading is kept whole (empty when it could not be kept).
+// Whatever failed, the clipboard is emptied, so that no earlier reading's path
+// stays there to be taken for this one.
 [[nodiscard]] SaveOutcome saveReading(struct_tracedata& record, const std::string& readingDirectory,
                                       const ReadingContext& context, UserInterface& ui,
                                       std::string* writtenPath = nullptr);
+
+// A reading that is not saved: the clipboard is emptied, then the message shown.
+void reportReadingNotSaved(UserInterface& ui, const std::string& message);
+
+// "<home>/krvw/pendentes/" of the user running the program; empty when the
+// home folder is not known.
+std::string pendingReadingsDirectory();
+
+// The system's reason for a failed file operation (an errno value), in Portuguese.
+std::string systemReason(int error);
+
+enum ReadingFolderState {
+    kFolderUsable = 0,
+    kFolderMissing = 1,     // no such folder (or not a folder)
+    kFolderNotWritable = 2, // this user cannot make files in it
+};
+
+// Whether this user can write readings into `directory`.
+[[nodiscard]] ReadingFolderState checkReadingFolder(const std::string& directory);
 
 // The plain text of a reading file's bytes (the reverse of buildReadingFile, for
 // the support tools: the program itself never reads a reading file back). False,

@@ -227,12 +227,20 @@ void HandleDcsRecord(CommPort& port, struct_tracedata& record, const char* text,
     const DcsReply reply = DecideDcsReply(*labels);
     if (reply.text.empty())
         return;
+    TraceOutcome outcome;
     if (reply.carriesTracing)
-        parseTraceLabels(record, text);
+        parseTraceLabels(record, text, &outcome);
     // The reply goes out before the save flow; a tracing the tracer never
     // acknowledged is saved all the same.
     static_cast<void>(SendDcsRecord(port, reply.text.c_str()));
-    if (reply.carriesTracing && context.reading != nullptr && context.ui != nullptr)
+    if (!reply.carriesTracing || context.reading == nullptr || context.ui == nullptr)
+        return;
+    // An eye whose outline was lost, or no outline at all: no file a lens could
+    // be cut by; the user hears which eye and why.
+    const std::string unreadable = unreadableTracingMessage(outcome);
+    if (!unreadable.empty())
+        reportReadingNotSaved(*context.ui, unreadable);
+    else
         static_cast<void>(saveReading(record, context.readingDirectory, *context.reading,
                                       *context.ui)); // it tells the user how it went
 }

@@ -1,6 +1,7 @@
 // Faults around the main window, each with the outcome the user is promised
-// and nothing lost: a reading folder that is missing, read-only or full, or
-// whose disk fails on write, flush, close or rename; an ini folder that cannot
+// and nothing lost: a reading folder that is removed, read-only or full, or
+// whose disk fails on write, flush, close or rename (the reading kept in the
+// pending folder, the clipboard emptied); an ini folder that cannot
 // be written and configuration files that are damaged; a serial port another
 // program holds; networked peers that misbehave while a good tracer is being
 // served. (A serial tracer unplugged, stopping half-way or flooding the line is
@@ -13,6 +14,7 @@
 #include "Readingfile.h"
 #include "Servidorrede.h"
 #include "janelateste.h"
+#include "leituracifrada.h"
 #include "simulador.h"
 
 #include <QApplication>
@@ -26,6 +28,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -173,15 +176,35 @@ private:
             return QStringLiteral("not started");
         return tracer.resultado(kLeituraMs);
     }
-    // A reading that could not be written: the message, the clipboard as it
-    // was, the folder as it was (no partial or temporary file) and no
-    // descriptor left open once the tracer has gone.
-    void conferirGravacaoRecusada(const QStringList& conteudo) {
+    // A reading that could not be written in the folder: the message naming
+    // the folder and where the reading was kept (`guardada`: byte for byte in
+    // the pending folder) or that it could not be, the clipboard emptied, the
+    // folder as it was (no partial or temporary file) and no descriptor left
+    // open once the tracer has gone.
+    void conferirGravacaoRecusada(const QStringList& conteudo, bool guardada) {
         QTRY_COMPARE(descritoresAbertos(), m_descritores);
-        QCOMPARE(m_mensagens, QStringList{QStringLiteral(
-                                  "Não foi possível gravar os dados da leitura. Por favor, "
-                                  "verifique se possui acesso ao diretório.")});
-        QCOMPARE(QApplication::clipboard()->text(), texto(kAreaAntes));
+        QCOMPARE(m_mensagens.size(), 1);
+        const QString& mensagem = m_mensagens[0];
+        const std::string pendente = m_casa->pending() + "/815.krvw";
+        QVERIFY2(mensagem.startsWith(texto(kMessageSaveFailed) + QStringLiteral("\n\nPasta: ") +
+                                     QString::fromStdString(leituras()) +
+                                     QStringLiteral("/\nMotivo: ")),
+                 qPrintable(mensagem));
+        if (guardada) {
+            QVERIFY2(mensagem.endsWith(QStringLiteral("\n\nA leitura foi guardada em ") +
+                                       QString::fromStdString(pendente) +
+                                       QStringLiteral(". Copie-a para a pasta de leituras quando "
+                                                      "o acesso for corrigido.")),
+                     qPrintable(mensagem));
+            const std::string diferenca = diferencaDaLeitura(pendente, "serial/network.expected");
+            QVERIFY2(diferenca.empty(), diferenca.c_str());
+        } else {
+            QVERIFY2(
+                mensagem.contains(QStringLiteral("A leitura também não pôde ser guardada em ")),
+                qPrintable(mensagem));
+            QVERIFY(!fileExists(pendente));
+        }
+        QCOMPARE(QApplication::clipboard()->text(), QString());
         QCOMPARE(lista(leituras()), conteudo);
         if (conteudo.contains(QStringLiteral("815.krvw")))
             QCOMPARE(readFileBytes(leituras() + "/815.krvw"), std::string(kLeituraAntiga));
@@ -215,7 +238,7 @@ private slots:
         destruirJanela();
     }
 
-    void pastaDeLeituraAusente();
+    void pastaRemovidaEntreDuasLeituras();
     void pastaDeLeituraSomenteLeitura();
     void pastaDeLeituraCheia();
     void discoFalhaAoGravar_data();
@@ -229,16 +252,17 @@ private slots:
     void pareDeRedeMalComportado();
 };
 
-void TestFalhas::pastaDeLeituraAusente() {
-    const std::string ausente = m_dir->file("leituras-que-nao-existem");
-    abrirRede(ausente, false);
+// The folder removed between two readings: the first reading's path leaves
+// the clipboard, and the second reading, which the tracer has let go, is kept.
+void TestFalhas::pastaRemovidaEntreDuasLeituras() {
+    abrirRede(leituras(), false);
     QCOMPARE(leituraDeRede(), QStringLiteral("RESULT OK readings=1"));
-    QCOMPARE(m_mensagens,
-             QStringList{QStringLiteral("Não foi possível gravar os dados da leitura. Por favor, "
-                                        "verifique se possui acesso ao diretório.")});
-    QCOMPARE(QApplication::clipboard()->text(), texto(kAreaAntes));
-    QVERIFY(!fileExists(ausente));
-    QVERIFY(lista(leituras()).isEmpty());
+    QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(leituras() + "/815.krvw"));
+    std::filesystem::remove_all(leituras());
+    m_mensagens.clear();
+    QCOMPARE(leituraDeRede(), QStringLiteral("RESULT OK readings=1"));
+    conferirGravacaoRecusada({}, true);
+    QVERIFY(m_mensagens[0].contains(QStringLiteral("\nMotivo: a pasta não existe.\n")));
 }
 
 void TestFalhas::pastaDeLeituraSomenteLeitura() {
@@ -248,7 +272,7 @@ void TestFalhas::pastaDeLeituraSomenteLeitura() {
         QSKIP(qPrintable(motivo));
     abrirRede(leituras(), false);
     QCOMPARE(leituraDeRede(), QStringLiteral("RESULT OK readings=1"));
-    conferirGravacaoRecusada({QStringLiteral("815.krvw")});
+    conferirGravacaoRecusada({QStringLiteral("815.krvw")}, true);
 }
 
 // A small file system to fill is a tmpfs mount: a user other than root runs
@@ -276,21 +300,24 @@ void TestFalhas::pastaDeLeituraCheia() {
     encher(leituras());
     abrirRede(leituras(), false);
     QCOMPARE(leituraDeRede(), QStringLiteral("RESULT OK readings=1"));
-    conferirGravacaoRecusada({QStringLiteral("815.krvw"), QStringLiteral("enchimento")});
+    conferirGravacaoRecusada({QStringLiteral("815.krvw"), QStringLiteral("enchimento")}, true);
 }
 
 void TestFalhas::discoFalhaAoGravar_data() {
     QTest::addColumn<int>("passo");
-    QTest::addRow("disco cheio depois de 10 bytes") << 0;
-    QTest::addRow("fsync com erro de E/S") << 1;
-    QTest::addRow("fechamento com erro de E/S") << 2;
-    QTest::addRow("renomeacao recusada") << 3;
+    QTest::addColumn<bool>("guardada"); // the pending folder's disk fails the same way, but for
+                                        // the rename: a kept reading takes its name by a link
+    QTest::addRow("disco cheio depois de 10 bytes") << 0 << false;
+    QTest::addRow("fsync com erro de E/S") << 1 << false;
+    QTest::addRow("fechamento com erro de E/S") << 2 << false;
+    QTest::addRow("renomeacao recusada") << 3 << true;
 }
 
 // The writer's own seam: the step that fails is the only one replaced. Once
 // the disk is well again, the next reading replaces the older file.
 void TestFalhas::discoFalhaAoGravar() {
     QFETCH(int, passo);
+    QFETCH(bool, guardada);
     writeFileBytes(leituras() + "/815.krvw", kLeituraAntiga);
     abrirRede(leituras(), false);
     FileSystemCalls chamadas = {::write, ::fsync, ::close, ::rename};
@@ -306,7 +333,7 @@ void TestFalhas::discoFalhaAoGravar() {
     setFileSystemCallsForTesting(&chamadas);
     QCOMPARE(leituraDeRede(), QStringLiteral("RESULT OK readings=1"));
     setFileSystemCallsForTesting(nullptr);
-    conferirGravacaoRecusada({QStringLiteral("815.krvw")});
+    conferirGravacaoRecusada({QStringLiteral("815.krvw")}, guardada);
     if (QTest::currentTestFailed())
         return;
 

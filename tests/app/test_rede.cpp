@@ -218,16 +218,12 @@ void TestRede::leituraComOsParametrosAbertos() {
 // As after installing: no reading folder configured. The reading goes to the
 // user's home folder, not to "/", which only root may write.
 void TestRede::caminhoVazioGravaNaPastaPessoal() {
-    const QByteArray casaAntes = qgetenv("HOME");
-    const std::string casa = m_dir->file("casa");
-    QVERIFY(QDir().mkdir(QString::fromStdString(casa)));
-    qputenv("HOME", QByteArray::fromStdString(casa));
     m_porta = portaLivre();
     mostrar(configuracao(1, "", m_porta, "", true));
-    const QString resultado = simular({"--model", "1", "--labels", realista()});
-    qputenv("HOME", casaAntes);
-    QCOMPARE(resultado, QStringLiteral("RESULT OK readings=1"));
-    const std::string diferenca = diferencaDaLeitura(casa + "/815.krvw", "serial/network.expected");
+    QCOMPARE(simular({"--model", "1", "--labels", realista()}),
+             QStringLiteral("RESULT OK readings=1"));
+    const std::string diferenca =
+        diferencaDaLeitura(m_casa->path() + "/815.krvw", "serial/network.expected");
     QVERIFY2(diferenca.empty(), diferenca.c_str());
 }
 

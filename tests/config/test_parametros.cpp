@@ -47,10 +47,15 @@ protected:
 };
 
 TEST_F(Configuration, MissingFileIsCreatedWithDefaultsSilently) {
+    const mode_t before = umask(077); // every user of the lab still reads it
     EXPECT_EQ(LerParametros(parametros, iniPath(), ui), 1);
+    umask(before);
     expectDefaults();
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(readFileBytes(iniPath()), kDefaultFile);
+    struct stat file;
+    ASSERT_EQ(stat(iniPath().c_str(), &file), 0);
+    EXPECT_EQ(file.st_mode & 07777, 0644u);
 }
 
 TEST_F(Configuration, EmptyFileIsReplacedSilently) {

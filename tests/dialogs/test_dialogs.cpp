@@ -36,6 +36,7 @@ const char* const kPortaSerialInvalida = "Porta Serial inválida. Verifique.";
 const char* const kBaudRateInvalido = "Baud Rate inválido. Verifique.";
 const char* const kTcpNaoNumero = "Porta TCP deve ser um número. Verifique.";
 const char* const kTcpForaDaFaixa = "Porta TCP deve ser um número entre 1 e 65535. Verifique.";
+const char* const kCaminhoAusente = "Caminho inválido: a pasta não existe. Verifique.";
 const char* const kNaoGravado =
     "Não foi possível gravar os Parâmetros. Por favor, verifique se possui acesso ao diretório.";
 
@@ -97,6 +98,7 @@ private:
     std::unique_ptr<ScratchDir> m_dir;
 
     std::string ini() const { return m_dir->file("ini/krvw.ini"); }
+    std::string dados() const { return m_dir->file("dados"); } // a reading folder
     void gravar(const std::string& conteudo) const { writeFileBytes(ini(), conteudo); }
     std::string lido() const { return readFileBytes(ini()); }
     void exibir(TformParametrosBase& dialogo) {
@@ -118,6 +120,7 @@ private slots:
         setMessageFunctionForTesting([this](const QString& text) { m_mensagens << text; });
         m_dir = std::make_unique<ScratchDir>();
         QVERIFY(mkdir(m_dir->file("ini").c_str(), 0700) == 0);
+        QVERIFY(mkdir(dados().c_str(), 0700) == 0);
     }
     void cleanup() {
         m_dir.reset();
@@ -130,6 +133,7 @@ private slots:
     void modeloForaDaListaPedeTracer();
     void portaTcp_data();
     void portaTcp();
+    void caminhoAusentePedeCaminho();
     void portaNaoListadaPedePorta();
     void portaListadaEBaudRate();
     void portaNovaAntesDaConfiguradaNaoMudaAEscolha();
@@ -192,7 +196,7 @@ void TestDialogos::habilitacaoPorModelo() {
     QFETCH(int, modelo);
     QFETCH(bool, serial);
     QFETCH(bool, rede);
-    gravar(arquivoWeb(modelo == 1 ? 0 : 1, 4321, kPortaAusente, "38400", "/dados"));
+    gravar(arquivoWeb(modelo == 1 ? 0 : 1, 4321, kPortaAusente, "38400", dados()));
     TformParametrosKRVW dialogo;
     Controles c(dialogo);
     QVERIFY(c.web());
@@ -246,7 +250,7 @@ void TestDialogos::portaTcp_data() {
 void TestDialogos::portaTcp() {
     QFETCH(QString, texto);
     QFETCH(QString, mensagem);
-    const std::string arquivo = arquivoWeb(1, 55555, kPortaAusente, "19200", "/dados", true);
+    const std::string arquivo = arquivoWeb(1, 55555, kPortaAusente, "19200", dados(), true);
     gravar(arquivo);
     TformParametrosKRVW dialogo;
     Controles c(dialogo);
@@ -266,7 +270,23 @@ void TestDialogos::portaTcp() {
     QCOMPARE(dialogo.result(), int(QDialog::Accepted));
     int porta = 0;
     QVERIFY(parseConfigInteger(texto.toStdString(), porta));
-    QCOMPARE(lido(), arquivoWeb(1, porta, kPortaAusente, "19200", "/dados", true));
+    QCOMPARE(lido(), arquivoWeb(1, porta, kPortaAusente, "19200", dados(), true));
+}
+
+// A reading folder that does not exist is found at the confirm, not at the
+// next reading.
+void TestDialogos::caminhoAusentePedeCaminho() {
+    const std::string arquivo = arquivoWeb(1, 55555, kPortaAusente, "19200", dados());
+    gravar(arquivo);
+    TformParametrosKRVW dialogo;
+    Controles c(dialogo);
+    QVERIFY(c.web());
+    exibir(dialogo);
+    c.caminho->setText(QString::fromStdString(m_dir->file("leituras-com-erro")));
+    c.confirmar->click();
+    QCOMPARE(m_mensagens, QStringList{QString::fromUtf8(kCaminhoAusente)});
+    QVERIFY(dialogo.isVisible());
+    QCOMPARE(lido(), arquivo);
 }
 
 // A configured port that is not on the system shows no selection, and
@@ -326,13 +346,15 @@ void TestDialogos::portaListadaEBaudRate() {
 
     m_mensagens.clear();
     c.baud->setCurrentIndex(c.baud->findText(QStringLiteral("38400")));
-    c.caminho->setText(QStringLiteral("/leituras/ ")); // written as typed
+    const std::string comEspaco = m_dir->file("leituras ");
+    QVERIFY(mkdir(comEspaco.c_str(), 0700) == 0);
+    c.caminho->setText(QString::fromStdString(comEspaco)); // written as typed
     c.msg->setChecked(true);
     c.confirmar->click();
     QVERIFY(m_mensagens.isEmpty());
     QCOMPARE(dialogo.result(), int(QDialog::Accepted));
     QVERIFY(!dialogo.isVisible());
-    QCOMPARE(lido(), arquivoWeb(4, 4321, port.path(), "38400", "/leituras/ ", true));
+    QCOMPARE(lido(), arquivoWeb(4, 4321, port.path(), "38400", comEspaco, true));
 }
 
 // A serial model writes the TCP port that was loaded, whatever the TCP field holds.
@@ -356,7 +378,7 @@ void TestDialogos::modeloSerialMantemPortaTcp() {
 // Model 1 writes the serial port and baud rate that were loaded; a TCP port of
 // 0 shows as an empty field.
 void TestDialogos::modeloRedeMantemPortaSerial() {
-    gravar(arquivoWeb(0, 0, kPortaAusente, "38400", "/dados"));
+    gravar(arquivoWeb(0, 0, kPortaAusente, "38400", dados()));
     TformParametrosKRVW dialogo;
     Controles c(dialogo);
     QVERIFY(c.web());
@@ -369,13 +391,13 @@ void TestDialogos::modeloRedeMantemPortaSerial() {
     c.confirmar->click();
     QVERIFY(m_mensagens.isEmpty());
     QCOMPARE(dialogo.result(), int(QDialog::Accepted));
-    QCOMPARE(lido(), arquivoWeb(1, 8080, kPortaAusente, "38400", "/dados"));
+    QCOMPARE(lido(), arquivoWeb(1, 8080, kPortaAusente, "38400", dados()));
 }
 
 // A failed check leaves the fields set before it in the working copy, which
 // the undo button shows; the next show reloads the file.
 void TestDialogos::falhaDeixaCamposNaCopia() {
-    const std::string arquivo = arquivoWeb(1, 7000, kPortaAusente, "19200", "/dados", true);
+    const std::string arquivo = arquivoWeb(1, 7000, kPortaAusente, "19200", dados(), true);
     gravar(arquivo);
     TformParametrosKRVW dialogo;
     Controles c(dialogo);
@@ -393,7 +415,7 @@ void TestDialogos::falhaDeixaCamposNaCopia() {
     QVERIFY(c.porta->isEnabled());
     QCOMPARE(c.tcp->text(), QStringLiteral("7000"));
     QCOMPARE(c.baud->currentText(), QStringLiteral("19200"));
-    QCOMPARE(c.caminho->text(), QStringLiteral("/dados"));
+    QCOMPARE(c.caminho->text(), QString::fromStdString(dados()));
     QVERIFY(c.msg->isChecked());
     QCOMPARE(lido(), arquivo);
 
@@ -486,7 +508,7 @@ void TestDialogos::edicaoErp() {
     QCOMPARE(lido(), arquivoErp(1, 1234, "", "9600"));
 
     // A WEB edition's file is read for its first four lines and written back as four.
-    gravar(arquivoWeb(1, 2000, kPortaAusente, "38400", "/dados", true));
+    gravar(arquivoWeb(1, 2000, kPortaAusente, "38400", dados(), true));
     dialogo.show();
     QVERIFY(m_mensagens.isEmpty());
     QCOMPARE(c.tcp->text(), QStringLiteral("2000"));

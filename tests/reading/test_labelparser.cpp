@@ -10,10 +10,10 @@
 
 namespace {
 
-std::unique_ptr<struct_tracedata> parsed(const std::string& text) {
+std::unique_ptr<struct_tracedata> parsed(const std::string& text, TraceOutcome* outcome = nullptr) {
     auto record = std::make_unique<struct_tracedata>();
     std::memset(record.get(), 0x33, sizeof *record); // the parser must clear it first
-    parseTraceLabels(*record, text.c_str());
+    parseTraceLabels(*record, text.c_str(), outcome);
     return record;
 }
 
@@ -33,11 +33,24 @@ TEST(ParseTraceLabels, RadiusListJoinedFromConsecutiveLines) {
     EXPECT_EQ(record->traceType, 0);
 }
 
-TEST(ParseTraceLabels, CountMismatchKeepsTheCountButNoValues) {
-    auto record = parsed("TRCFMT=1;4;E;R;F\r\nR=100;200;300\r\n");
-    EXPECT_EQ(record->right.radiusCount, 4);
+TEST(ParseTraceLabels, CountMismatchStoresNothing) {
+    TraceOutcome outcome;
+    auto record = parsed("TRCFMT=1;4;E;R;F\r\nR=100;200;300\r\n", &outcome);
+    EXPECT_EQ(outcome.right, kEyeCountDiffers);
+    EXPECT_EQ(outcome.left, kEyeNotDeclared);
+    EXPECT_EQ(record->right.radiusCount, 0);
     EXPECT_EQ(record->right.points[0].radius, 0);
-    EXPECT_EQ(record->right.points[2].radius, 0);
+}
+
+TEST(ParseTraceLabels, BlanksAroundHeaderFieldsAreIgnored) {
+    const std::string lists = "\r\nR=100;200;300;400\r\nZFMT= 1 ;4;E ;R ;F\r\nZ=1;2;3;4\r\n";
+    auto plain = parsed("TRCFMT=1;4;E;R;F" + lists);
+    ASSERT_EQ(plain->right.radiusCount, 4);
+    ASSERT_EQ(plain->right.zCount, 4);
+    TraceOutcome outcome;
+    auto spaced = parsed("TRCFMT=  1;4 ;E; R;F" + lists, &outcome);
+    EXPECT_EQ(outcome.right, kEyeStored);
+    EXPECT_EQ(std::memcmp(plain.get(), spaced.get(), sizeof *plain), 0);
 }
 
 TEST(ParseTraceLabels, MalformedHeadersAreIgnored) {
@@ -52,10 +65,10 @@ TEST(ParseTraceLabels, MalformedHeadersAreIgnored) {
 
 TEST(ParseTraceLabels, HeaderFollowedByAnotherLabelGivesAnEmptyList) {
     auto record = parsed("TRCFMT=1;3;E;R;F\r\nZFMT=1;3;E;R;F\r\nR=1;2;3\r\n");
-    EXPECT_EQ(record->right.radiusCount, 3);
+    EXPECT_EQ(record->right.radiusCount, 0);
     EXPECT_EQ(record->right.points[0].radius, 0);
-    // The z header has no Z lines either: count kept, no values.
-    EXPECT_EQ(record->right.zCount, 3);
+    // The z header has no Z lines either: no z list, rather than one of zeros.
+    EXPECT_EQ(record->right.zCount, 0);
 }
 
 TEST(ParseTraceLabels, BothEyesWithZValuesAndTheLaterEyeWins) {
@@ -145,8 +158,10 @@ TEST(ParseTraceLabels, JoinedListsOfTenThousandCharactersAreNotStored) {
     for (int line = 0; line < 200; ++line)
         longer += (line ? "\r\nR=" : ";") + valueList(line ? 10 : 9, 1000);
     longer += "\r\n";
-    auto record = parsed(longer);
-    EXPECT_EQ(record->right.radiusCount, 2000);
+    TraceOutcome outcome;
+    auto record = parsed(longer, &outcome);
+    EXPECT_EQ(outcome.right, kEyeListTooLong);
+    EXPECT_EQ(record->right.radiusCount, 0);
     EXPECT_EQ(record->right.points[1].radius, 0);
 }
 

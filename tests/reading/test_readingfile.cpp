@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -211,8 +212,18 @@ protected:
         return record;
     }
 
+    // Every failed save below keeps its reading in the pending folder, when it can.
+    void expectNotSaved(const std::string& messageHas) {
+        EXPECT_EQ(ui.clipboard, "");
+        EXPECT_EQ(ui.clipboardSets, 1);
+        ASSERT_EQ(ui.messages.size(), 1u);
+        EXPECT_EQ(ui.messages[0].rfind("Não foi possível gravar os dados da leitura", 0), 0u);
+        EXPECT_NE(ui.messages[0].find(messageHas), std::string::npos) << ui.messages[0];
+    }
+
     FakeUi ui;
     ScratchDir dir;
+    ScratchHome home;
 };
 
 TEST_F(SaveReading, WritesTheFileCopiesThePathAndTellsTheUser) {
@@ -253,16 +264,35 @@ TEST_F(SaveReading, NoMessageWhenTheUserAskedForNone) {
     EXPECT_EQ(ui.clipboard, dir.file("12345.krvw"));
 }
 
-TEST_F(SaveReading, MissingDirectoryIsReportedWithoutClipboard) {
+TEST_F(SaveReading, AMissingDirectoryEmptiesTheClipboardAndKeepsTheReadingElsewhere) {
     auto record = tracing("12345");
-    ui.clipboard = "before";
-    EXPECT_EQ(saveReading(*record, dir.file("missing"), {}, ui), kSaveNotWritten);
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0], "Não foi possível gravar os dados da leitura. Por favor, "
-                              "verifique se possui acesso ao diretório.");
-    EXPECT_EQ(ui.clipboard, "before");
-    EXPECT_EQ(ui.clipboardSets, 0);
+    ASSERT_EQ(saveReading(*record, dir.path(), {"", "", true}, ui), kSaved);
+    const std::string saved = readFileBytes(dir.file("12345.krvw"));
+    ui.messages.clear();
+    ui.clipboardSets = 0;
+    ui.imagesShown = 0;
+    std::string kept;
+    EXPECT_EQ(saveReading(*record, dir.file("missing"), {}, ui, &kept), kSaveNotWritten);
+    EXPECT_EQ(kept, home.pending() + "/12345.krvw");
+    expectNotSaved("verifique se possui acesso ao diretório.\n\nPasta: " + dir.path() +
+                   "/missing/\nMotivo: a pasta não existe.\n\nA leitura foi guardada em " + kept);
+    EXPECT_EQ(readFileBytes(kept), saved);
     EXPECT_EQ(ui.imagesShown, 1); // the picture is shown all the same
+    // A reading kept earlier is never replaced.
+    EXPECT_EQ(saveReading(*record, dir.file("missing"), {}, ui, &kept), kSaveNotWritten);
+    EXPECT_EQ(kept, home.pending() + "/12345-2.krvw");
+    EXPECT_EQ(readFileBytes(home.pending() + "/12345.krvw"), saved);
+}
+
+TEST_F(SaveReading, ReadingsAreReadableByOthersWhateverTheUmask) {
+    auto record = tracing("12345");
+    const mode_t before = umask(077);
+    const SaveOutcome outcome = saveReading(*record, dir.path(), {"", "", true}, ui);
+    umask(before);
+    ASSERT_EQ(outcome, kSaved);
+    struct stat file;
+    ASSERT_EQ(stat(dir.file("12345.krvw").c_str(), &file), 0);
+    EXPECT_EQ(file.st_mode & 07777, 0644u);
 }
 
 // A disk that fills up after `room` bytes.
@@ -289,10 +319,9 @@ TEST_F(SaveReading, FullDiskLeavesNoFileAndNoClipboard) {
     writeFileBytes(dir.file("12345.krvw"), "old reading");
     g_room = 100;
     EXPECT_EQ(saveReading(*record, dir.path(), {}, ui), kSaveNotWritten);
-    EXPECT_EQ(ui.clipboardSets, 0);
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_NE(ui.messages[0].find("Não foi possível gravar os dados da leitura"),
-              std::string::npos);
+    // The pending folder is on the same full disk.
+    expectNotSaved("Motivo: o disco está cheio.\n\nA leitura também não pôde ser guardada em " +
+                   home.pending() + "/ (o disco está cheio).");
     EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"12345.krvw"});
     EXPECT_EQ(readFileBytes(dir.file("12345.krvw")), "old reading");
 }
@@ -302,7 +331,7 @@ TEST_F(SaveReading, FailedFlushIsAFailedSave) {
     setFileSystemCallsForTesting(&calls);
     auto record = tracing("12345");
     EXPECT_EQ(saveReading(*record, dir.path(), {}, ui), kSaveNotWritten);
-    EXPECT_EQ(ui.clipboardSets, 0);
+    expectNotSaved("Motivo: erro de entrada e saída no disco.");
     EXPECT_TRUE(listDir(dir.path()).empty());
 }
 
@@ -313,9 +342,8 @@ TEST_F(SaveReading, PathsLongerThan259CharactersAreRefused) {
     const std::string deep = dir.file(std::string(nameLength, 'd'));
     ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
     EXPECT_EQ(saveReading(*record, deep, {}, ui), kSavePathTooLong);
-    EXPECT_EQ(ui.clipboardSets, 0);
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_NE(ui.messages[0].find("259"), std::string::npos);
+    expectNotSaved("259 caracteres");
+    EXPECT_TRUE(fileExists(home.pending() + "/12345.krvw"));
 
     const std::string fits = dir.file(std::string(nameLength - 1, 'e'));
     ASSERT_EQ(mkdir(fits.c_str(), 0700), 0);

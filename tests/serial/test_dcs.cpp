@@ -437,6 +437,32 @@ TEST_F(DcsTest, TracingRecordsAreParsedAnsweredAndSaved) {
     }
 }
 
+// Tracings that lost an eye's outline, as real tracers sent them: answered as
+// any tracing, but no file is written, and the user hears which eye and why.
+TEST_F(DcsTest, UnreadableTracingsAreAnsweredButNotSaved) {
+    const struct {
+        const char* labels;
+        const char* says;
+    } rows[] = {
+        {"reading/short-list.labels", "\nOlho direito: a quantidade de raios recebidos difere"},
+        {"reading/format-6.labels", "\nOlho esquerdo: o formato do contorno"},
+        {"reading/no-eye.labels", "nenhum olho tem um contorno que possa ser lido."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.labels);
+        sent.clear();
+        ui.messages.clear();
+        ui.clipboard = "an earlier reading's path";
+        handle(readFileBytes(testDataPath(row.labels)));
+        EXPECT_EQ(allSent(), framed(replyText({"ANS=TRC", "STATUS=0", "JOB=\"00815\""})));
+        EXPECT_TRUE(listDir(dir.path()).empty());
+        EXPECT_EQ(ui.clipboard, "");
+        ASSERT_EQ(ui.messages.size(), 1u);
+        EXPECT_EQ(ui.messages[0].rfind("Não foi possível gravar os dados da leitura: ", 0), 0u);
+        EXPECT_NE(ui.messages[0].find(row.says), std::string::npos) << ui.messages[0];
+    }
+}
+
 TEST_F(DcsTest, AnUnacknowledgedTracingIsSavedAnyway) {
     ackReplies = false;
     handle(record({"ANS=TRC", "JOB=99999", "TRCFMT=1;2;E;R;F", "R=2000;2100"}));

@@ -49,6 +49,7 @@ void JanelaDeTeste::criarJanela() {
     m_mensagens.clear();
     setMessageFunctionForTesting([this](const QString& text) { m_mensagens << text; });
     m_dir = std::make_unique<ScratchDir>();
+    m_casa = std::make_unique<ScratchHome>();
     QVERIFY(mkdir(m_dir->file("ini").c_str(), 0700) == 0);
     QVERIFY(mkdir(leituras().c_str(), 0700) == 0);
     m_serial = std::make_unique<ListedPort>();
@@ -60,6 +61,7 @@ void JanelaDeTeste::destruirJanela() {
     DescartarMensagens(); // boxes a test left open
     m_janela.reset();
     m_serial.reset();
+    m_casa.reset();
     m_dir.reset();
     setMessageFunctionForTesting(nullptr);
 }

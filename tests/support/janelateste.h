@@ -1,7 +1,7 @@
 // What the window tests share: a scratch folder with ini/ and leituras/, a
-// serial port the program lists (m_serial, new for every test), the main window
-// under test, the messages it shows (captured, unless a test asks for the real
-// boxes), its configuration file and the check of a reading file.
+// scratch home folder (HOME), a serial port the program lists (m_serial, new for every test), the
+// main window under test, the messages it shows (captured, unless a test asks for the real boxes),
+// its configuration file and the check of a reading file.
 #pragma once
 
 #include "Principal.h"
@@ -47,6 +47,7 @@ protected:
 
     QStringList m_mensagens;
     std::unique_ptr<ScratchDir> m_dir;
+    std::unique_ptr<ScratchHome> m_casa;
     std::unique_ptr<ListedPort> m_serial;
     std::unique_ptr<TformPrincipal> m_janela;
 };

@@ -28,6 +28,21 @@ ScratchDir::~ScratchDir() {
     std::filesystem::remove_all(m_path, ec);
 }
 
+ScratchHome::ScratchHome() {
+    const char* before = getenv("HOME");
+    m_hadHome = before != nullptr;
+    if (m_hadHome)
+        m_before = before;
+    setenv("HOME", m_dir.path().c_str(), 1);
+}
+
+ScratchHome::~ScratchHome() {
+    if (m_hadHome)
+        setenv("HOME", m_before.c_str(), 1);
+    else
+        unsetenv("HOME");
+}
+
 std::string readFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -40,6 +40,25 @@ private:
     std::string m_path;
 };
 
+// HOME in a fresh scratch folder for the object's life, so that a reading a
+// failed save keeps in the pending folder lands there, never in the home of
+// the user running the tests.
+class ScratchHome {
+public:
+    ScratchHome();
+    ~ScratchHome();
+    ScratchHome(const ScratchHome&) = delete;
+    ScratchHome& operator=(const ScratchHome&) = delete;
+    const std::string& path() const { return m_dir.path(); }
+    // Where a failed save keeps its reading: path()/krvw/pendentes.
+    std::string pending() const { return path() + "/krvw/pendentes"; }
+
+private:
+    ScratchDir m_dir;
+    std::string m_before;
+    bool m_hadHome = false;
+};
+
 std::string readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const std::string& bytes);
 bool fileExists(const std::string& path);

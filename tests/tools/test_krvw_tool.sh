@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # krvw-tool end to end: import a label file, decode the reading file it wrote,
 # show its measures and draw its picture, the same for a reading with drill
-# holes made with `encode`, and refuse files that are not reading files.
+# holes made with `encode`, the reading of each protocol drawn, and refuse
+# files that are not reading files and tracings that lost an outline.
 set -u
 tool=$1
 data=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# A failed save keeps its reading under the home folder: a scratch one.
+export HOME=$work/home
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
@@ -30,6 +33,18 @@ if "$tool" import "$data/reading/realistic.labels" "$work/missing" > /dev/null 2
     fail "import into a missing folder succeeded"
 fi
 grep -q 'Não foi possível gravar os dados da leitura' "$work/err" || fail "no save message"
+cmp -s "$HOME/krvw/pendentes/815.krvw" "$work/815.krvw" || fail "the refused reading was not kept"
+
+# Tracings that lost an eye's outline: refused with the reason, nothing written.
+for labels in short-list:'Olho direito: a quantidade' format-6:'Olho esquerdo: o formato' \
+              no-eye:'nenhum olho'; do
+    mkdir "$work/${labels%%:*}"
+    if "$tool" import "$data/reading/${labels%%:*}.labels" "$work/${labels%%:*}" > /dev/null 2> "$work/err"; then
+        fail "import of ${labels%%:*} succeeded"
+    fi
+    grep -q "${labels#*:}" "$work/err" || fail "import of ${labels%%:*}: $(cat "$work/err")"
+    [ -z "$(ls -A "$work/${labels%%:*}")" ] || fail "import of ${labels%%:*} wrote a file"
+done
 
 "$tool" > /dev/null 2>&1
 [ $? -eq 2 ] || fail "usage exit status"
@@ -88,6 +103,13 @@ check_show "$data/serial/network-drill.expected" "$work/shown-drill"
 [ "$(grep -c '^drill hole' "$work/shown-drill")" = 2 ] || fail "show: two drill holes expected"
 "$tool" render "$work/drill.krvw" "$work/drill.png" || fail "render (drill) exit status $?"
 check_png "$work/drill.png"
+
+# The reading each protocol's capture saves, drawn.
+for golden in lt980 takubomatic huvitz network; do
+    "$tool" encode "$data/serial/$golden.expected" "$work/$golden.krvw" || fail "encode $golden"
+    "$tool" render "$work/$golden.krvw" "$work/$golden.png" || fail "render $golden exit status $?"
+    check_png "$work/$golden.png"
+done
 
 # Damaged files: a clear message on stderr, status 1, no output file.
 refused() { # EXPECTED-MESSAGE COMMAND...
