@@ -14,6 +14,7 @@ inline constexpr Placement kLayoutPrincipal[] = {
     {"lblImagemDoAro", 10, 37, -1, -1}, {"lblRotuloPorta", 448, 4, -1, -1},
     {"lblPorta", 490, 4, -1, -1},       {"Bevel2", -3, -11, 535, 13},
     {"lblTracer", 8, 4, -1, -1},        {"btnParar", 372, 21, 75, 25},
+    {"lblSituacao", 110, 37, 178, -1},
 };
 inline constexpr Placement kLayoutParametrosKRVW[] = {
     {"lblTracer", 8, 43, -1, -1},      {"cbTracer", 83, 39, 174, 21},

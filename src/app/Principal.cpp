@@ -40,7 +40,32 @@ const char* const kMensagemTracerInvalido =
 const char* const kMensagemServidor = "Não foi possível abrir a conexão para comunicação com o "
                                       "Dispositivo. Verifique se a porta já está em uso.";
 
+QString MensagemPortaNaoAbriu(const std::string& porta, const std::string& causa) {
+    return QStringLiteral("Não foi possível abrir a porta serial ") +
+           QString::fromStdString(porta) + QStringLiteral(": ") + QString::fromStdString(causa) +
+           QStringLiteral(".\n\nO programa tenta abri-la de novo a cada 3 segundos.");
+}
+
+QString MensagemPortaPerdida(const std::string& porta) {
+    return QStringLiteral("A conexão com o Tracer na porta serial ") +
+           QString::fromStdString(porta) +
+           QStringLiteral(" foi perdida: o adaptador foi desconectado ou deixou de responder."
+                          "\n\nO programa tenta abri-la de novo a cada 3 segundos.");
+}
+
 namespace {
+
+// Why the server could not listen, in the user's words.
+QString causaDoServidor(const QTcpServer& servidor) {
+    switch (servidor.serverError()) {
+    case QAbstractSocket::AddressInUseError:
+        return QStringLiteral("já está em uso por outro programa");
+    case QAbstractSocket::SocketAccessError:
+        return QStringLiteral("sem permissão para usá-la");
+    default:
+        return servidor.errorString();
+    }
+}
 
 constexpr int kTimerInterval = 500; // ms between looks at the timer-driven port
 constexpr int kClientWidth = 531;
@@ -205,6 +230,13 @@ void TformPrincipal::criarControles() {
     TimerSerial->setObjectName(QStringLiteral("TimerSerial"));
     TimerSerial->setInterval(kTimerInterval);
     btnParar = criarBotao(client, "btnParar", QStringLiteral("Parar"), 372, 21);
+    // What the window serves, between the picture's caption and the buttons.
+    lblSituacao = criarRotulo(client, "lblSituacao", QString(), 110, 37, fonteArialNegrito(11));
+    lblSituacao->setFixedWidth(178);
+    m_timerReabertura = new QTimer(this);
+    m_timerReabertura->setObjectName(QStringLiteral("timerReabertura"));
+    m_timerReabertura->setInterval(kIntervaloReaberturaMs);
+    connect(m_timerReabertura, &QTimer::timeout, this, &TformPrincipal::tentarDeNovo);
 
     setTabOrder(btnLeituraSerial, btnCalibrar);
     setTabOrder(btnCalibrar, btnParar);
@@ -254,6 +286,11 @@ void TformPrincipal::AplicarParametros() {
     lblPorta->hide();
     lblRotuloPorta->hide();
     lblPorta->clear();
+    // A new configuration is opened at once, and its failure said again.
+    m_timerReabertura->stop();
+    m_perdaDita = false;
+    TimerSerial->stop();
+    mostrarSituacao(false, QStringLiteral("sem conexão"));
     fecharServidor();
     // The port is closed before every apply, open or not: "not open" is no news.
     std::string detail;
@@ -270,8 +307,22 @@ void TformPrincipal::AplicarParametros() {
     static_cast<void>(StopTimedReading(m_portaTimer, detail));
 
     const TracerModel* tracer = tracerModel(m_parametros.modeloTracer);
-    if (tracer != nullptr && usesSerialPort(*tracer) && !verificarPortaSerial())
+    if (tracer != nullptr && usesSerialPort(*tracer) && !verificarPortaSerial()) {
+        lblTracer->setText(QString::fromUtf8(tracer->windowLabel));
+        lblTracer->adjustSize();
+        const bool ausente = !SerialPortExists(m_parametros.portaSerial.c_str());
+        mostrarSituacao(false, ausente ? QStringLiteral("sem conexão: ") +
+                                             QString::fromStdString(m_parametros.portaSerial) +
+                                             QStringLiteral(" não disponível")
+                                       : QStringLiteral("sem conexão: Baud Rate inválida"));
+        // A port of the timer that is absent now is read once it is plugged in.
+        if (ausente && !m_parametros.portaSerial.empty() &&
+            tracer->channel == TracerChannel::TimerFromStart) {
+            m_perdaDita = true; // "not available" was said
+            aplicarModelo();
+        }
         return;
+    }
     aplicarModelo();
 }
 
@@ -305,6 +356,9 @@ void TformPrincipal::aplicarModelo() {
     m_contexto.model = tracer->model;
     if (tracer->calibrates)
         btnCalibrar->show();
+    if (tracer->channel != TracerChannel::TcpServer)
+        mostrarSituacao(true,
+                        QStringLiteral("Porta: ") + QString::fromStdString(m_dispositivoSerial));
     switch (tracer->channel) {
     case TracerChannel::ReadOnClick:
         // Enabled too: a reading between "Leitura" and "Parar" stopped by a new
@@ -334,29 +388,101 @@ bool TformPrincipal::abrirServidorConfigurado() {
         return false;
     }
     m_portaServidor = static_cast<quint16>(m_parametros.portaTcp);
-    if (AbrirServidor() == 1) {
-        lblPorta->setText(QString::number(m_parametros.portaTcp));
+    if (AbrirServidor() == 1)
+        mostrarSituacao(true, QString());
+    return true;
+}
+
+void TformPrincipal::mostrarSituacao(bool servindo, const QString& texto) {
+    if (servindo && texto.isEmpty()) { // the server listens: its port is beside "Porta:"
+        lblPorta->setText(QString::number(m_portaServidor));
         lblPorta->adjustSize();
         lblPorta->show();
         lblRotuloPorta->show();
     }
-    return true;
+    QPalette cor = lblSituacao->palette();
+    cor.setColor(QPalette::WindowText, servindo ? QColor(0, 128, 0) : QColor(192, 0, 0));
+    lblSituacao->setPalette(cor);
+    // A long by-id name is shortened in its middle; the whole text is the hint.
+    lblSituacao->setText(
+        lblSituacao->fontMetrics().elidedText(texto, Qt::ElideMiddle, lblSituacao->width()));
+    lblSituacao->setToolTip(texto);
 }
 
 void TformPrincipal::iniciarLeituraTemporizada() {
-    // A port that does not open is not reported: the timer then finds no bytes
-    // (the port's presence and its rate were checked before).
+    abrirPortaTemporizada();
+}
+
+void TformPrincipal::abrirPortaTemporizada() {
     std::string detail;
-    static_cast<void>(StartTimedReading(m_portaTimer, m_dispositivoSerial.c_str(),
-                                        std::stoi(m_parametros.baudRate), detail));
-    TimerSerial->start();
-    if (m_tratadorSerial.reiniciar)
-        m_tratadorSerial.reiniciar();
+    int erro = 0;
+    if (StartTimedReading(m_portaTimer, m_dispositivoSerial.c_str(),
+                          std::stoi(m_parametros.baudRate), detail, &erro) == 0) {
+        m_timerReabertura->stop();
+        m_perdaDita = false;
+        TimerSerial->start();
+        if (m_tratadorSerial.reiniciar)
+            m_tratadorSerial.reiniciar();
+        mostrarSituacao(true,
+                        QStringLiteral("Porta: ") + QString::fromStdString(m_dispositivoSerial));
+        return;
+    }
+    TimerSerial->stop();
+    const std::string causa = erro != 0
+                                  ? OpenFailureCause(erro)
+                                  : std::string("a porta não aceitou a configuração da linha");
+    mostrarSituacao(false, QStringLiteral("sem conexão: ") +
+                               QString::fromStdString(m_dispositivoSerial + " (" + causa + ")"));
+    if (!m_perdaDita) {
+        m_perdaDita = true;
+        MostrarMensagem(MensagemPortaNaoAbriu(m_dispositivoSerial, causa));
+    }
+    m_timerReabertura->start();
+}
+
+void TformPrincipal::perderPorta() {
+    TimerSerial->stop();
+    std::string detail;
+    static_cast<void>(StopTimedReading(m_portaTimer, detail)); // gone already: nothing to add
+    mostrarSituacao(false,
+                    QStringLiteral("sem conexão: ") + QString::fromStdString(m_dispositivoSerial));
+    if (!m_perdaDita) {
+        m_perdaDita = true;
+        MostrarMensagem(MensagemPortaPerdida(m_dispositivoSerial));
+    }
+    m_timerReabertura->start();
+}
+
+void TformPrincipal::tentarDeNovo() {
+    const TracerModel* tracer = tracerModel(m_parametros.modeloTracer);
+    if (tracer == nullptr) {
+        m_timerReabertura->stop();
+        return;
+    }
+    if (tracer->channel != TracerChannel::TcpServer) {
+        abrirPortaTemporizada();
+        return;
+    }
+    if (ServerSocketZURServer->listen(QHostAddress::Any, m_portaServidor)) {
+        m_timerReabertura->stop();
+        m_perdaDita = false;
+        mostrarSituacao(true, QString());
+    }
 }
 
 int TformPrincipal::AbrirServidor() {
     if (!ServerSocketZURServer->listen(QHostAddress::Any, m_portaServidor)) {
-        MostrarMensagem(QString::fromUtf8(kMensagemServidor));
+        const QString causa = causaDoServidor(*ServerSocketZURServer);
+        mostrarSituacao(
+            false,
+            QStringLiteral("sem conexão: porta TCP %1 (%2)").arg(m_portaServidor).arg(causa));
+        if (!m_perdaDita) {
+            m_perdaDita = true;
+            MostrarMensagem(
+                QString::fromUtf8(kMensagemServidor) +
+                QStringLiteral("\n\nPorta TCP %1: %2.").arg(m_portaServidor).arg(causa));
+        }
+        m_timerReabertura->start();
         return 0;
     }
     return 1;
@@ -435,6 +561,7 @@ void TformPrincipal::btnLeituraSerialClick() {
         }
         salvarLeitura();
     } else if (tracer->channel == TracerChannel::TimerOnClick) {
+        m_perdaDita = false;
         iniciarLeituraTemporizada();
         btnLeituraSerial->setEnabled(false);
         btnParar->setEnabled(true);
@@ -469,9 +596,18 @@ void TformPrincipal::Sair1Click() {
 
 // One look at the timer-driven port: the bytes waiting, if any, go to the
 // DCS protocol, which answers and saves before the next tick.
+// A port that fails or hangs up (the adapter pulled) is closed and tried again.
 void TformPrincipal::TimerSerialTimer() {
     uint32_t errors = 0;
-    if (m_portaTimer.ClearError(errors) != 0 || m_portaTimer.status.cbInQue == 0)
+    if (!m_portaTimer.isOpen()) {
+        TimerSerial->stop();
+        return;
+    }
+    if (m_portaTimer.ClearError(errors) != 0) {
+        perderPorta();
+        return;
+    }
+    if (m_portaTimer.status.cbInQue == 0)
         return;
     if (m_tratadorSerial.processar)
         m_tratadorSerial.processar(m_portaTimer, *m_registro);

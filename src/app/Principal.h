@@ -41,6 +41,11 @@ extern const char* const kMensagemBaudRate;
 extern const char* const kMensagemPortaTcp;
 extern const char* const kMensagemTracerInvalido;
 extern const char* const kMensagemServidor;
+// How often a channel that could not be opened, or was lost, is tried again.
+constexpr int kIntervaloReaberturaMs = 3000;
+// What the user reads when the timer-driven port does not open, or is lost.
+QString MensagemPortaNaoAbriu(const std::string& porta, const std::string& causa);
+QString MensagemPortaPerdida(const std::string& porta);
 
 // The digits of `numero` in groups of three, apart by the locale's group
 // separator (a comma where it has none): 40.020.040 for pt_BR.
@@ -71,6 +76,7 @@ public:
     QTcpServer& servidor() { return *ServerSocketZURServer; }
     CommPort& portaTimer() { return m_portaTimer; }
     QTimer& timerSerial() { return *TimerSerial; }
+    QTimer& timerReabertura() { return *m_timerReabertura; }
     // Shows a frame picture given as BMP bytes, as after a reading.
     void mostrarImagem(const unsigned char* bmp, int size) {
         m_ui.showImage(bmp, size);
@@ -103,6 +109,14 @@ private:
     void aplicarModelo();
     bool abrirServidorConfigurado();
     void iniciarLeituraTemporizada();
+    // Opens the timer-driven port and starts reading; when it does not open,
+    // says so once and tries again every kIntervaloReaberturaMs.
+    void abrirPortaTemporizada();
+    // The open port failed or hung up: closed, said once, tried again.
+    void perderPorta();
+    void tentarDeNovo();
+    // lblSituacao: what the window serves (green), or that it serves nothing (red).
+    void mostrarSituacao(bool servindo, const QString& texto);
     void salvarLeitura();
 
     // Controls, in their declaration order.
@@ -121,6 +135,9 @@ private:
     QLabel* lblTracer = nullptr;
     QTimer* TimerSerial = nullptr;
     QPushButton* btnParar = nullptr;
+    QLabel* lblSituacao = nullptr;
+    QTimer* m_timerReabertura = nullptr;
+    bool m_perdaDita = false; // the channel's loss has been said; its tries are quiet
 
     bool m_mostrada = false;
     struct_parametros m_parametros;

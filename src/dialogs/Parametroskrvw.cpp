@@ -5,6 +5,7 @@
 #include "Readingfile.h"
 #include "Tracermodels.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -38,6 +39,10 @@ const char* const kMensagemTcpFaixa = "Porta TCP deve ser um número entre 1 e 6
 const char* const kMensagemCaminhoAusente = "Caminho inválido: a pasta não existe. Verifique.";
 const char* const kMensagemCaminhoSemAcesso =
     "Caminho inválido: sem permissão para gravar na pasta. Verifique.";
+
+// The mark of a configured serial port that is not present now.
+const char* const kMarcaAusente = " (ausente)";
+constexpr int kFolgaDaLista = 32; // pixels beside the longest name: margins and scroll bar
 
 // TCP ports are 16-bit; 0 means "any port" and cannot be configured.
 constexpr int kPortaTcpMinima = 1;
@@ -278,12 +283,29 @@ void TformParametrosBase::btnCancelarClick() {
     // Ports may also have come or gone before it in the list, so the item is
     // found by its name: the index in the fresh list could name another port.
     listarPortas();
+    const QString configurada = QString::fromUtf8(m_parametros.portaSerial.c_str());
     const bool listada =
         FindInList(m_parametros.portaSerial.c_str(), m_portas, m_numeroPortas) >= 0;
-    cbPortaSerial->setCurrentIndex(
-        listada ? cbPortaSerial->findText(QString::fromUtf8(m_parametros.portaSerial.c_str()),
-                                          Qt::MatchExactly | Qt::MatchCaseSensitive)
-                : -1);
+    // A configured port that is not present now (the adapter unplugged) stays
+    // in the list, marked, so that the other settings can still be confirmed.
+    for (int i = cbPortaSerial->count() - 1; i >= 0; --i)
+        if (cbPortaSerial->itemData(i).isValid())
+            cbPortaSerial->removeItem(i);
+    int indice =
+        listada ? cbPortaSerial->findText(configurada, Qt::MatchExactly | Qt::MatchCaseSensitive)
+                : -1;
+    if (indice < 0 && !configurada.isEmpty()) {
+        cbPortaSerial->addItem(configurada + QString::fromUtf8(kMarcaAusente), configurada);
+        indice = cbPortaSerial->count() - 1;
+    }
+    cbPortaSerial->setCurrentIndex(indice);
+    // The list opens wide enough to read a long /dev/serial/by-id/... name whole.
+    int largura = cbPortaSerial->width();
+    for (int i = 0; i < cbPortaSerial->count(); ++i)
+        largura = std::max(
+            largura, cbPortaSerial->fontMetrics().horizontalAdvance(cbPortaSerial->itemText(i)) +
+                         kFolgaDaLista);
+    cbPortaSerial->view()->setMinimumWidth(largura);
     cbBaudRate->setCurrentIndex(tracerBaudRateIndex(m_parametros.baudRate.c_str()));
     if (editCaminho != nullptr)
         editCaminho->setText(QString::fromStdString(m_parametros.caminhoLeitura));
@@ -306,7 +328,10 @@ bool TformParametrosBase::confirmarSerial() {
         MostrarMensagem(QString::fromUtf8(kMensagemPortaSerial));
         return false;
     }
-    m_parametros.portaSerial = cbPortaSerial->currentText().toStdString();
+    // An absent port's item carries its path beside the marked text.
+    const QVariant ausente = cbPortaSerial->currentData();
+    m_parametros.portaSerial =
+        (ausente.isValid() ? ausente.toString() : cbPortaSerial->currentText()).toStdString();
     if (cbBaudRate->currentIndex() < 0) {
         MostrarMensagem(QString::fromUtf8(kMensagemBaudRate));
         return false;

@@ -206,7 +206,13 @@ int modemLines(int fd, unsigned long request, int bits) {
     return errno;
 }
 
+int g_openRefusal = 0; // see SetOpenRefusalForTesting
+
 } // namespace
+
+void SetOpenRefusalForTesting(int error) {
+    g_openRefusal = error;
+}
 
 CommPort::CommPort() = default;
 
@@ -220,6 +226,8 @@ int CommPort::Open(const char* name) {
         return -1;
     if (name == nullptr)
         return EINVAL;
+    if (g_openRefusal != 0)
+        return g_openRefusal;
     // O_NONBLOCK only for the open itself: it must not wait for a carrier line.
     const int fd = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)

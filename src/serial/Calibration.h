@@ -82,6 +82,10 @@ struct CommProperties {
     bool modemLines = false;  // false for a pseudo-terminal: no DTR/RTS/CTS/DSR
 };
 
+// Makes every Open fail with `error` (0: open as usual), for tests of the
+// refusals root never meets, such as a user outside the dialout group.
+void SetOpenRefusalForTesting(int error);
+
 class CommPort {
 public:
     CommPort();  // out of line, as the destructor: the capture's type is only declared here

@@ -2,6 +2,9 @@
 
 #include "Clock.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 constexpr uint32_t kQueueSize = 8192;      // bytes, each direction
@@ -32,8 +35,11 @@ const char* const kLinkOpenFailed = "Erro na inicialização da conexão com o T
 const char* const kLinkCloseFailed = "Erro no encerramento da conexão com o Tracer.";
 const char* const kLinkReceiveFailed = "Erro no recebimento de dados da leitura.";
 
-int64_t OpenLink(CommPort& port, const char* device, int baudRate) {
-    if (port.Open(device) != 0)
+int64_t OpenLink(CommPort& port, const char* device, int baudRate, int* openError) {
+    const int opened = port.Open(device);
+    if (openError != nullptr)
+        *openError = opened > 0 ? opened : 0;
+    if (opened != 0)
         return 10;
     if (port.GetProperties() != 0)
         return 20;
@@ -121,13 +127,40 @@ int64_t Enquire(CommPort& port) {
     return port.Purge(kPurgeAll) != 0 ? 20 : 0;
 }
 
-int64_t OpenLinkForReading(CommPort& port, const char* device, int baudRate, std::string& detail) {
-    const int64_t opened = OpenLink(port, device, baudRate);
+std::string OpenFailureCause(int error) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return "sem permissão: o usuário precisa pertencer ao grupo dialout (depois de "
+               "incluído, saia da sessão e entre de novo)";
+    case EWOULDBLOCK:
+    case EBUSY:
+        return "em uso por outro programa ou pela sessão de outro usuário";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return "não está presente (o adaptador foi desconectado?)";
+    default: {
+        // The system's own words, the same in every locale.
+        const char* text = strerrordesc_np(error);
+        return text != nullptr ? text : "erro " + std::to_string(error);
+    }
+    }
+}
+
+int64_t OpenLinkForReading(CommPort& port, const char* device, int baudRate, std::string& detail,
+                           int* openError) {
+    int error = 0;
+    const int64_t opened = OpenLink(port, device, baudRate, &error);
+    if (openError != nullptr)
+        *openError = error;
     if (opened == 0)
         return 0;
     if (opened > 10) // past the open itself the device is held; the open's failure is told
         static_cast<void>(CloseLink(port));
     detail = kLinkOpenFailed;
+    if (error != 0)
+        detail += std::string(" Porta ") + device + ": " + OpenFailureCause(error) + ".";
     return NestedError(opened, 10);
 }
 
@@ -138,8 +171,9 @@ int64_t CloseLinkAfterReading(CommPort& port, int64_t failure, std::string& deta
     return failure;
 }
 
-int64_t StartTimedReading(CommPort& port, const char* device, int baudRate, std::string& detail) {
-    return OpenLinkForReading(port, device, baudRate, detail);
+int64_t StartTimedReading(CommPort& port, const char* device, int baudRate, std::string& detail,
+                          int* openError) {
+    return OpenLinkForReading(port, device, baudRate, detail, openError);
 }
 
 int64_t StopTimedReading(CommPort& port, std::string& detail) {

@@ -32,7 +32,15 @@ extern const char* const kLinkReceiveFailed; // "Erro no recebimento de dados da
 // 40 reading the line settings; 50 writing them (e.g. an unsupported rate);
 // 80 timeouts; 90 event mask; 100 queue sizes; 110 flush; 70 DTR/RTS.
 // Any code above 10 leaves the device open: the caller closes it with CloseLink.
-[[nodiscard]] int64_t OpenLink(CommPort& port, const char* device, int baudRate);
+// `openError`, when given, gets the system's error number of a failed open
+// (step 10), else 0.
+[[nodiscard]] int64_t OpenLink(CommPort& port, const char* device, int baudRate,
+                               int* openError = nullptr);
+
+// Why a port could not be opened, in the user's words, from the system's
+// error number: no permission, held by another program or session, not
+// present, else the system's own text (not translated).
+std::string OpenFailureCause(int error);
 
 // Flushes both directions and closes. 1 when closing failed (also when the
 // port was not open), else 0.
@@ -58,9 +66,10 @@ extern const char* const kLinkReceiveFailed; // "Erro no recebimento de dados da
 [[nodiscard]] int64_t Enquire(CommPort& port);
 
 // A reading's open: 0, or r * 1000 + 10 after OpenLink failed with r, the
-// device closed again if the open itself had succeeded, `detail` the open text.
+// device closed again if the open itself had succeeded, `detail` the open text
+// followed, when the open itself failed, by the port and the cause.
 [[nodiscard]] int64_t OpenLinkForReading(CommPort& port, const char* device, int baudRate,
-                                         std::string& detail);
+                                         std::string& detail, int* openError = nullptr);
 // A reading's close: 0, or `failure` with the close text in `detail` when
 // closing failed (also when the port was not open).
 [[nodiscard]] int64_t CloseLinkAfterReading(CommPort& port, int64_t failure, std::string& detail);
@@ -69,5 +78,5 @@ extern const char* const kLinkReceiveFailed; // "Erro no recebimento de dados da
 // reading does; StopTimedReading closes it, 1070 when that failed. On failure
 // `detail` gets the text for the user.
 [[nodiscard]] int64_t StartTimedReading(CommPort& port, const char* device, int baudRate,
-                                        std::string& detail);
+                                        std::string& detail, int* openError = nullptr);
 [[nodiscard]] int64_t StopTimedReading(CommPort& port, std::string& detail);

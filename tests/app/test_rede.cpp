@@ -18,6 +18,7 @@
 #include "simulador.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QToolButton>
@@ -145,9 +146,20 @@ void TestRede::decimaPrimeiraConexaoFechadaNaHora() {
 void TestRede::portaEmUso() {
     QTcpServer outro;
     QVERIFY(outro.listen(QHostAddress::Any, 0));
-    mostrar(configuracao(1, "", outro.serverPort(), leituras()));
-    QTRY_COMPARE(m_mensagens, QStringList{QString::fromUtf8(kMensagemServidor)});
+    const quint16 porta = outro.serverPort();
+    mostrar(configuracao(1, "", porta, leituras()));
+    const QStringList dita{
+        QString::fromUtf8(kMensagemServidor) +
+        QStringLiteral("\n\nPorta TCP %1: já está em uso por outro programa.").arg(porta)};
+    QTRY_COMPARE(m_mensagens, dita);
     QVERIFY(!m_janela->servidor().isListening());
+    // Listened on by itself once the port is free; the return is no box.
+    outro.close();
+    QTRY_VERIFY_WITH_TIMEOUT(m_janela->servidor().isListening(), 4 * kIntervaloReaberturaMs);
+    QCOMPARE(m_janela->servidor().serverPort(), porta);
+    QCOMPARE(m_janela->findChild<QLabel*>(QStringLiteral("lblPorta"))->text(),
+             QString::number(porta));
+    QCOMPARE(m_mensagens, dita);
 }
 
 // The lab's default, success messages on, and nobody at the boxes for a

@@ -11,6 +11,7 @@
 #include "ptypair.h"
 #include "testsupport.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -289,23 +290,23 @@ void TestDialogos::caminhoAusentePedeCaminho() {
     QCOMPARE(lido(), arquivo);
 }
 
-// A configured port that is not on the system shows no selection, and
-// "Confirmar" then asks for a port.
+// A configured port that is not on the system (the adapter unplugged) stays
+// selected, marked absent, so the other settings can be confirmed; the list
+// opens wide enough to read it whole.
 void TestDialogos::portaNaoListadaPedePorta() {
-    const std::string arquivo = arquivoWeb(2, 55555, kPortaAusente, "19200");
-    gravar(arquivo);
+    gravar(arquivoWeb(2, 55555, kPortaAusente, "19200"));
     TformParametrosKRVW dialogo;
     Controles c(dialogo);
     QVERIFY(c.web());
     exibir(dialogo);
     QCOMPARE(c.tracer->currentIndex(), 2);
-    QCOMPARE(c.porta->findText(QString::fromLatin1(kPortaAusente)), -1);
-    QCOMPARE(c.porta->currentIndex(), -1);
-    QCOMPARE(c.baud->currentIndex(), 1);
+    const QString marcada = QString::fromLatin1(kPortaAusente) + QStringLiteral(" (ausente)");
+    QCOMPARE(c.porta->currentText(), marcada);
+    QVERIFY(c.porta->view()->minimumWidth() > c.porta->fontMetrics().horizontalAdvance(marcada));
+    c.baud->setCurrentIndex(2);
     c.confirmar->click();
-    QCOMPARE(m_mensagens, QStringList{QString::fromUtf8(kPortaSerialInvalida)});
-    QVERIFY(dialogo.isVisible());
-    QCOMPARE(lido(), arquivo);
+    QVERIFY(m_mensagens.isEmpty());
+    QCOMPARE(lido(), arquivoWeb(2, 55555, kPortaAusente, "38400"));
 }
 
 // "Cancelar" lists the ports again: one that appeared since the show and sorts
@@ -397,7 +398,7 @@ void TestDialogos::modeloRedeMantemPortaSerial() {
 // A failed check leaves the fields set before it in the working copy, which
 // the undo button shows; the next show reloads the file.
 void TestDialogos::falhaDeixaCamposNaCopia() {
-    const std::string arquivo = arquivoWeb(1, 7000, kPortaAusente, "19200", dados(), true);
+    const std::string arquivo = arquivoWeb(1, 7000, "", "19200", dados(), true);
     gravar(arquivo);
     TformParametrosKRVW dialogo;
     Controles c(dialogo);

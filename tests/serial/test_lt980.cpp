@@ -182,7 +182,8 @@ INSTANTIATE_TEST_SUITE_P(Captures, Lt980Reading, ::testing::ValuesIn(kReadings),
 TEST_F(Lt980Test, OpenFailures) {
     ScratchDir dir;
     EXPECT_EQ(ReadLt980(*record, dir.file("ttyUSB0").c_str(), 9600, detail), 10010);
-    EXPECT_EQ(detail, kOpenText);
+    EXPECT_EQ(detail, std::string(kOpenText) + " Porta " + dir.file("ttyUSB0") +
+                          ": não está presente (o adaptador foi desconectado?).");
     EXPECT_EQ(clock.sleeps, 0);
     EXPECT_TRUE(recordUnchanged());
 

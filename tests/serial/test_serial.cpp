@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <string>
@@ -275,11 +276,31 @@ TEST_F(LinkTest, TimedReadingStartAndStop) {
     EXPECT_EQ(detail, "Erro no encerramento da conexão com o Tracer.");
 }
 
+// Why an open failed, in the user's words, whatever the locale.
+TEST(OpenFailureCause, InTheUsersWords) {
+    const std::string semPermissao = "sem permissão: o usuário precisa pertencer ao grupo dialout "
+                                     "(depois de incluído, saia da sessão e entre de novo)";
+    const std::string emUso = "em uso por outro programa ou pela sessão de outro usuário";
+    const std::string ausente = "não está presente (o adaptador foi desconectado?)";
+    const struct {
+        int error;
+        std::string cause;
+    } rows[] = {{EACCES, semPermissao}, {EPERM, semPermissao},      {EWOULDBLOCK, emUso},
+                {EBUSY, emUso},         {ENOENT, ausente},          {ENODEV, ausente},
+                {ENXIO, ausente},       {EIO, "Input/output error"}};
+    for (const auto& row : rows)
+        EXPECT_EQ(OpenFailureCause(row.error), row.cause) << row.error;
+}
+
 TEST_F(LinkTest, TimedReadingStartFailures) {
     ScratchDir dir;
     std::string detail;
-    EXPECT_EQ(StartTimedReading(port, dir.file("ttyACM0").c_str(), 9600, detail), 10010);
-    EXPECT_EQ(detail, "Erro na inicialização da conexão com o Tracer.");
+    int error = 0;
+    EXPECT_EQ(StartTimedReading(port, dir.file("ttyACM0").c_str(), 9600, detail, &error), 10010);
+    EXPECT_EQ(error, ENOENT);
+    EXPECT_EQ(detail, "Erro na inicialização da conexão com o Tracer. Porta " +
+                          dir.file("ttyACM0") +
+                          ": não está presente (o adaptador foi desconectado?).");
     EXPECT_FALSE(port.isOpen());
 
     // Past the open: the port is closed again.

@@ -278,7 +278,8 @@ TEST_F(TakuboTest, SendFailureOfRequestTwo) {
 TEST_F(TakuboTest, OpenFailures) {
     ScratchDir dir;
     EXPECT_EQ(ReadTakubomatic(*record, dir.file("ttyUSB7").c_str(), 9600, detail), 10010);
-    EXPECT_EQ(detail, kOpenText);
+    EXPECT_EQ(detail, std::string(kOpenText) + " Porta " + dir.file("ttyUSB7") +
+                          ": não está presente (o adaptador foi desconectado?).");
     EXPECT_TRUE(recordUntouched());
 
     // Past the open (an unsupported rate): the port is closed again, nothing sent.
@@ -295,7 +296,8 @@ TEST_F(TakuboTest, OpenFailures) {
     ASSERT_EQ(OpenLink(holder, pty.slavePath().c_str(), 9600), 0);
     detail.clear();
     EXPECT_EQ(read(), 10010);
-    EXPECT_EQ(detail, kOpenText);
+    EXPECT_EQ(detail, std::string(kOpenText) + " Porta " + pty.slavePath() +
+                          ": em uso por outro programa ou pela sessão de outro usuário.");
     EXPECT_TRUE(holder.isOpen());
 }
 

@@ -160,3 +160,18 @@ ListedPort::~ListedPort() {
     if (!m_link.empty())
         unlink(m_link.c_str());
 }
+
+LockedListedPort::LockedListedPort(const char* name) {
+    m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const char* slave = m_master >= 0 ? ptsname(m_master) : nullptr; // no unlockpt
+    const std::string link = listedPortPath(name);
+    if (slave != nullptr && symlink(slave, link.c_str()) == 0)
+        m_link = link;
+}
+
+LockedListedPort::~LockedListedPort() {
+    if (!m_link.empty())
+        unlink(m_link.c_str());
+    if (m_master >= 0)
+        close(m_master);
+}

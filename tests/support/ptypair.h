@@ -93,3 +93,20 @@ private:
     PseudoTerminal m_terminal;
     std::string m_link;
 };
+
+// A pseudo-terminal whose slave is never unlocked, listed as `name`: opening
+// it fails with EIO, for root too (a port the system cannot open).
+class LockedListedPort {
+public:
+    explicit LockedListedPort(const char* name);
+    ~LockedListedPort();
+    LockedListedPort(const LockedListedPort&) = delete;
+    LockedListedPort& operator=(const LockedListedPort&) = delete;
+
+    bool ok() const { return !m_link.empty(); }
+    const std::string& path() const { return m_link; }
+
+private:
+    int m_master = -1;
+    std::string m_link;
+};
