@@ -111,6 +111,7 @@ class TestResistencia : public QObject, public JanelaDeTeste {
 
 private:
     quint16 m_porta = 0;
+    std::string m_portaDcs; // the link every DCS round's tracer is played on
 
     void mostrarSemMensagem(const std::string& conteudo) {
         mostrar(conteudo);
@@ -313,6 +314,7 @@ void TestResistencia::rodadaDcs(int indice, const Rodada& rodada, int primeiroJo
             QStringLiteral("--labels"), realista(), QStringLiteral("--count"),
             QString::number(rodada.leituras), QStringLiteral("--job"), QString::number(primeiroJob),
             QStringLiteral("--fault"), QLatin1String(rodada.falha)}));
+    m_portaDcs = tracer.porta;
     if (indice == 0)
         mostrarSemMensagem(configuracao(2, tracer.porta, 55555, leituras(), true));
     else
@@ -355,6 +357,9 @@ void TestResistencia::dcsEntreRuidoERegistrosPartidos() {
     f.exatas = conferir(jobs, "huvitz.expected");
     relatar("dcs", f, QStringLiteral("rounds:%1 messages=%2").arg(rodadas).arg(m_mensagens.size()));
     QCOMPARE(static_cast<int>(listDir(leituras()).size()), f.leituras);
+    // A round's tracer goes away when it is done, and the port's loss may be
+    // told before the next round applies the configuration; nothing else is.
+    m_mensagens.removeAll(MensagemPortaPerdida(m_portaDcs));
     QVERIFY2(m_mensagens.isEmpty(), qPrintable(m_mensagens.join(QLatin1Char('|'))));
     conferirFiguras(f);
 }
