@@ -1,6 +1,8 @@
 // Support tool for reading files: deciphers one, shows its measures, draws its
-// frame picture, or makes one from a label file.
+// frame picture, or makes one from a label file; draws the picture of a
+// capture's tracing.
 #include "Atomicfile.h"
+#include "Capturepicture.h"
 #include "Codepage.h"
 #include "Frameimage.h"
 #include "Funcoesgerais.h"
@@ -95,24 +97,13 @@ int decode(const char* path) {
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-// The frame picture of a reading, drawn as the window draws it, as a PNG file.
-int render(const char* path, const char* pngPath) {
-    std::string plain;
-    auto lines = std::make_unique<LineField>();
-    if (!loadReading(path, plain, *lines))
-        return 1;
-    auto record = std::make_unique<struct_tracedata>();
-    parseTraceLabels(*record, plain.c_str());
-    computeGeometry(*record);
-    auto bmp = std::make_unique<unsigned char[]>(kFrameImageCapacity);
-    int bmpSize = 0;
+// The BMP bytes of a frame picture, as a PNG file.
+int writePicture(const char* source, const std::vector<unsigned char>& bmp, const char* pngPath) {
     RgbImage image;
     std::string reason;
     std::string png;
-    if (renderFrameImage(*record, bmp.get(), bmpSize) != 0 ||
-        !bmpToRgb(bmp.get(), static_cast<size_t>(bmpSize), image, reason) ||
-        !encodePng(image, png)) {
-        std::fprintf(stderr, "krvw-tool: cannot make the frame picture of %s: %s\n", path,
+    if (!bmpToRgb(bmp.data(), bmp.size(), image, reason) || !encodePng(image, png)) {
+        std::fprintf(stderr, "krvw-tool: cannot make the frame picture of %s: %s\n", source,
                      reason.empty() ? "no memory" : reason.c_str());
         return 1;
     }
@@ -121,6 +112,41 @@ int render(const char* path, const char* pngPath) {
         return 1;
     }
     return 0;
+}
+
+// A capture starts with its format line; a reading file is cipher text.
+bool isCapture(const char* path) {
+    static constexpr char kFirstLine[] = "# krvw-capture:";
+    std::string start;
+    return readFileUpTo(path, sizeof kFirstLine - 2, start) && start == kFirstLine;
+}
+
+// The frame picture of a reading file or of a capture, as a PNG file. A reading
+// file keeps no FPD: its eyes are placed by DBL and the box widths. A capture's
+// tracing is read by the program's own protocol, so the picture is the one the
+// window showed, the eyes placed by FPD where the tracer sent one.
+int render(const char* path, const char* pngPath) {
+    std::vector<unsigned char> bmp;
+    if (isCapture(path)) {
+        std::string reason;
+        if (!captureFramePicture(path, bmp, reason)) {
+            std::fprintf(stderr, "krvw-tool: no frame picture from the capture %s: %s\n", path,
+                         reason.c_str());
+            return 1;
+        }
+        return writePicture(path, bmp, pngPath);
+    }
+    std::string plain;
+    auto lines = std::make_unique<LineField>();
+    if (!loadReading(path, plain, *lines))
+        return 1;
+    auto record = std::make_unique<struct_tracedata>();
+    parseTraceLabels(*record, plain.c_str());
+    if (!framePicture(*record, bmp)) {
+        std::fprintf(stderr, "krvw-tool: cannot make the frame picture of %s: no memory\n", path);
+        return 1;
+    }
+    return writePicture(path, bmp, pngPath);
 }
 
 // One ';' field of a label's value, or "-" when the label or field is missing.
@@ -278,7 +304,11 @@ void usage(FILE* out) {
                "       krvw-tool show FILE\n"
                "           print the measures of a reading file\n"
                "       krvw-tool render FILE OUT.png\n"
-               "           draw the frame picture of a reading file, as the window does\n"
+               "           draw the frame picture of a reading file (the eyes placed by DBL:\n"
+               "           the file keeps no FPD)\n"
+               "       krvw-tool render CAPTURE OUT.png\n"
+               "           draw the picture the window showed for the tracing of a capture\n"
+               "           (.krvwcap), read by the program's own protocol\n"
                "       krvw-tool import LABELFILE DIR\n"
                "           make a reading file in DIR from a VCA label text\n",
                out);

@@ -146,7 +146,7 @@ void ResetDcsBuffer() {
     g_receive.lastReceipt = 0;
 }
 
-void PollDcs(CommPort& port, struct_tracedata& record, DcsContext& context) {
+bool PollDcs(CommPort& port, struct_tracedata& record, DcsContext& context) {
     DcsReceiveBuffer& in = g_receive;
     const uint32_t waiting = port.status.cbInQue; // as the timer's ClearError found it
     Clock& clock = activeClock();
@@ -164,33 +164,33 @@ void PollDcs(CommPort& port, struct_tracedata& record, DcsContext& context) {
     const uint32_t take = std::min(waiting, room);
     uint32_t done = 0;
     if (take == 0 || port.Read(in.bytes + in.fill, take, done) != 0 || done == 0)
-        return;
+        return false;
     in.fill += static_cast<int32_t>(done);
     in.lastReceipt = clock.tickCount();
 
     while (in.readPos < in.fill && in.bytes[in.readPos] == kAck)
         ++in.readPos;
     if (in.readPos >= in.fill)
-        return;
+        return false;
     if (in.bytes[in.readPos] != kDcsFs) {
         ResetDcsBuffer();
-        return;
+        return false;
     }
     int32_t end = in.readPos + 1;
     for (; end < in.fill && in.bytes[end] != kDcsGs; ++end) {
         if (in.bytes[end] == kDcsFs) {
             ResetDcsBuffer();
-            return;
+            return false;
         }
     }
     if (end >= in.fill)
-        return; // the rest comes with a later tick
+        return false; // the rest comes with a later tick
     const int32_t length = end - in.readPos - 1;
     std::memcpy(g_recordText, in.bytes + in.readPos + 1, static_cast<size_t>(length));
     g_recordText[length] = '\0';
     // Past the record before handling it: a tick during the save flow starts after it.
     in.readPos = end + 1;
-    HandleDcsRecord(port, record, g_recordText, context);
+    return HandleDcsRecord(port, record, g_recordText, context);
 }
 
 void ReadDcsLabels(const char* text, DcsLabels& labels) {
@@ -218,7 +218,7 @@ DcsReply DecideDcsReply(const DcsLabels& labels) {
     return reply;
 }
 
-void HandleDcsRecord(CommPort& port, struct_tracedata& record, const char* text,
+bool HandleDcsRecord(CommPort& port, struct_tracedata& record, const char* text,
                      DcsContext& context) {
     auto labels = std::make_unique<DcsLabels>();
     ReadDcsLabels(text, *labels);
@@ -226,23 +226,27 @@ void HandleDcsRecord(CommPort& port, struct_tracedata& record, const char* text,
         context.reading->model.assign(labels->model, strnlen(labels->model, kReadingLabelTextMax));
     const DcsReply reply = DecideDcsReply(*labels);
     if (reply.text.empty())
-        return;
+        return false;
     TraceOutcome outcome;
     if (reply.carriesTracing)
         parseTraceLabels(record, text, &outcome);
     // The reply goes out before the save flow; a tracing the tracer never
     // acknowledged is saved all the same.
     static_cast<void>(SendDcsRecord(port, reply.text.c_str()));
-    if (!reply.carriesTracing || context.reading == nullptr || context.ui == nullptr)
-        return;
+    if (!reply.carriesTracing)
+        return false;
     // An eye whose outline was lost, or no outline at all: no file a lens could
     // be cut by; the user hears which eye and why.
     const std::string unreadable = unreadableTracingMessage(outcome);
-    if (!unreadable.empty())
+    if (context.reading == nullptr || context.ui == nullptr)
+        return unreadable.empty();
+    if (!unreadable.empty()) {
         reportReadingNotSaved(*context.ui, unreadable);
-    else
-        static_cast<void>(saveReading(record, context.readingDirectory, *context.reading,
-                                      *context.ui)); // it tells the user how it went
+        return false;
+    }
+    static_cast<void>(saveReading(record, context.readingDirectory, *context.reading,
+                                  *context.ui)); // it tells the user how it went
+    return true;
 }
 
 int ChooseTraceFormat(const char offers[][kDcsOfferSize], int offerCount,

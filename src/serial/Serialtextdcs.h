@@ -68,12 +68,16 @@ void ResetDcsBuffer();
 
 // One timer tick with received bytes waiting: called only after
 // port.ClearError succeeded with port.status.cbInQue > 0. Reads those bytes
-// (after a 200 ms settle), cuts out at most one complete record and handles it.
-void PollDcs(CommPort& port, struct_tracedata& record, DcsContext& context);
+// (after a 200 ms settle), cuts out at most one complete record and handles it;
+// what HandleDcsRecord returned for it (false when no record was complete).
+bool PollDcs(CommPort& port, struct_tracedata& record, DcsContext& context);
 
 // Answers one record (its text between FS and GS, NUL-terminated) and, when it
-// carries a tracing, fills `record` and runs the save flow.
-void HandleDcsRecord(CommPort& port, struct_tracedata& record, const char* text,
+// carries a tracing, fills `record` and runs the save flow. True when it
+// carried a tracing whose outline can be read: it is in `record`, and saved
+// when the context has a reading context and a user interface (without them,
+// as for krvw-tool, the record is only filled).
+bool HandleDcsRecord(CommPort& port, struct_tracedata& record, const char* text,
                      DcsContext& context);
 
 // Picks the trace format (and, when Z formats were offered, the Z format) from

@@ -2,7 +2,8 @@
 // main window, one capture a run: `replay_tests CAPTURE` starts the window with
 // the capture's model configured, lets krvw-tracer-sim --replay play the
 // tracer's side at once (it checks every byte the program sends), and compares what
-// the program did with the .outcome beside the capture (tests/data/captures/README.md).
+// the program did with the .outcome beside the capture (tests/data/captures/README.md),
+// the window's picture with krvw-tool render of the capture where it says so.
 // Every message is a real box, answered only once the tracer is done.
 // `replay_tests --record CAPTURE MODEL [simulator options]` makes a capture the
 // same way, the simulator playing the model and recording, and prints what the
@@ -17,6 +18,8 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
+#include <QProcess>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -43,6 +46,7 @@ struct Desfecho {
     QStringList mensagens;
     std::string seguinte; // a capture's name in the same folder
     bool noRitmo = false; // played at the recorded pace (chunks that must arrive apart)
+    bool figura = false;  // krvw-tool render of the capture draws the window's picture
 };
 
 // Any text the program would not put on the clipboard.
@@ -86,6 +90,10 @@ bool lerDesfecho(const std::string& captura, Desfecho& desfecho, std::string& er
             continue;
         if (tipo == "paced") {
             desfecho.noRitmo = true;
+            continue;
+        }
+        if (tipo == "picture") {
+            desfecho.figura = true;
             continue;
         }
         if (!tipo.empty() && tipo[0] != '#') {
@@ -149,6 +157,7 @@ private:
     }
     // One capture replayed and its outcome compared, then the one it names next.
     void replay(const std::string& captura);
+    void compararFigura(const std::string& captura);
     void gravar();
     void conferirDados();
 
@@ -215,8 +224,28 @@ void TestCapturas::replay(const std::string& captura) {
         QCOMPARE(std::remove(caminho.c_str()), 0); // the next capture's folder is empty again
         QApplication::clipboard()->setText(QString::fromUtf8(kAreaAntes));
     }
-    if (!desfecho.seguinte.empty())
+    if (desfecho.figura)
+        compararFigura(captura);
+    if (!desfecho.seguinte.empty() && !QTest::currentTestFailed())
         replay(captura.substr(0, captura.rfind('/') + 1) + desfecho.seguinte);
+}
+
+// The window's picture, pixel for pixel, is what krvw-tool render draws of the capture.
+void TestCapturas::compararFigura(const std::string& captura) {
+    const QString png = QString::fromStdString(m_dir->file("figura.png"));
+    QProcess ferramenta;
+    ferramenta.start(QStringLiteral(KRVW_TOOL),
+                     {QStringLiteral("render"), QString::fromStdString(captura), png});
+    QVERIFY(ferramenta.waitForFinished(60000));
+    QVERIFY2(ferramenta.exitStatus() == QProcess::NormalExit && ferramenta.exitCode() == 0,
+             ferramenta.readAllStandardError().constData());
+    const QImage desenhada = QImage(png).convertToFormat(QImage::Format_RGB32);
+    const QImage janela = m_janela->findChild<QLabel*>(QStringLiteral("ImageFrame"))
+                              ->pixmap()
+                              .toImage()
+                              .convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(desenhada.size(), QSize(512, 256));
+    QVERIFY(desenhada == janela);
 }
 
 // A new capture: the simulator records while it plays; what the program did
