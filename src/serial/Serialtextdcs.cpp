@@ -32,8 +32,8 @@ struct DcsReceiveBuffer {
 
 unsigned char g_receiveBytes[kDcsBufferSize];
 DcsReceiveBuffer g_receive{g_receiveBytes};
-// One record's text between FS and GS; a record is at most `fill` bytes long.
-char g_recordText[kDcsBufferSize + 1];
+// One record's bytes between FS and GS; a record is at most `fill` bytes long.
+char g_recordText[kDcsBufferSize];
 
 // Copies `source` into `destination` of `size` characters, cutting what does not fit.
 void copyCut(char* destination, int size, const char* source) {
@@ -187,15 +187,15 @@ void PollDcs(CommPort& port, struct_tracedata& record, DcsContext& context) {
         return; // the rest comes with a later tick
     const int32_t length = end - in.readPos - 1;
     std::memcpy(g_recordText, in.bytes + in.readPos + 1, static_cast<size_t>(length));
-    g_recordText[length] = '\0';
     // Past the record before handling it: a tick during the save flow starts after it.
     in.readPos = end + 1;
-    HandleDcsRecord(port, record, g_recordText, context);
+    HandleDcsRecord(port, record, std::string_view(g_recordText, static_cast<size_t>(length)),
+                    context);
 }
 
-void ReadDcsLabels(const char* text, DcsLabels& labels) {
+void ReadDcsLabels(std::string_view text, DcsLabels& labels) {
     auto lines = std::make_unique<LineField>();
-    lines->load(text, static_cast<int>(std::min<size_t>(std::strlen(text), INT_MAX)));
+    lines->load(text.data(), static_cast<int>(std::min<size_t>(text.size(), INT_MAX)));
     firstValue(*lines, "REQ", labels.req);
     firstValue(*lines, "ANS", labels.ans);
     firstValue(*lines, "JOB", labels.job);
@@ -218,7 +218,7 @@ DcsReply DecideDcsReply(const DcsLabels& labels) {
     return reply;
 }
 
-void HandleDcsRecord(CommPort& port, struct_tracedata& record, const char* text,
+void HandleDcsRecord(CommPort& port, struct_tracedata& record, std::string_view text,
                      DcsContext& context) {
     auto labels = std::make_unique<DcsLabels>();
     ReadDcsLabels(text, *labels);

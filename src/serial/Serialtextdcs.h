@@ -12,6 +12,7 @@
 #include "Tracedata.h"
 
 #include <string>
+#include <string_view>
 
 class UserInterface;
 
@@ -57,8 +58,8 @@ struct DcsReply {
     bool carriesTracing = false; // parse the record and run the save flow after the reply
 };
 
-// Reads the labels of one record (its text between FS and GS, NUL-terminated).
-void ReadDcsLabels(const char* text, DcsLabels& labels);
+// Reads the labels of one record (its bytes between FS and GS).
+void ReadDcsLabels(std::string_view text, DcsLabels& labels);
 
 // The reply to a record with these labels, and whether it carries a tracing.
 [[nodiscard]] DcsReply DecideDcsReply(const DcsLabels& labels);
@@ -71,9 +72,10 @@ void ResetDcsBuffer();
 // (after a 200 ms settle), cuts out at most one complete record and handles it.
 void PollDcs(CommPort& port, struct_tracedata& record, DcsContext& context);
 
-// Answers one record (its text between FS and GS, NUL-terminated) and, when it
-// carries a tracing, fills `record` and runs the save flow.
-void HandleDcsRecord(CommPort& port, struct_tracedata& record, const char* text,
+// Answers one record (its bytes between FS and GS: a packed binary list may
+// hold NUL bytes) and, when it carries a tracing, fills `record` and runs the
+// save flow.
+void HandleDcsRecord(CommPort& port, struct_tracedata& record, std::string_view text,
                      DcsContext& context);
 
 // Picks the trace format (and, when Z formats were offered, the Z format) from

@@ -269,7 +269,7 @@ protected:
             }
         }
     }
-    void handle(const std::string& text) { HandleDcsRecord(port, *frame, text.c_str(), context); }
+    void handle(const std::string& text) { HandleDcsRecord(port, *frame, text, context); }
     uint32_t waiting() {
         uint32_t errors = 0;
         EXPECT_EQ(port.ClearError(errors), 0);
@@ -500,6 +500,21 @@ TEST_F(DcsTest, ARealTwoEyeTracingOverTheLine) {
     EXPECT_EQ(ui.clipboard, file);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0], kMessageSaveSucceeded);
+}
+
+// A packed binary list holds raw NUL bytes: the record is bytes from the line
+// to the parser, never cut at one.
+TEST_F(DcsTest, APackedBinaryTracingOverTheLine) {
+    const PackedSample sample = readPackedSample();
+    ASSERT_NE(sample.wire.find('\0'), std::string::npos);
+    deliver(kFs + "ANS=TRC\r\nJOB=12345\r\n" + sample.header + "\r\nR=" + sample.wire +
+            "\r\nDBL=17\r\n" + kGs);
+    EXPECT_EQ(allSent(), framed(replyText({"ANS=TRC", "STATUS=0", "JOB=12345"})));
+    ASSERT_EQ(frame->right.radiusCount, 512);
+    for (int i = 0; i < 512; ++i)
+        ASSERT_EQ(frame->right.points[i].radius, sample.radii[i]) << i;
+    EXPECT_EQ(frame->dbl, 17);
+    EXPECT_TRUE(fileExists(dir.file("12345.krvw")));
 }
 
 TEST_F(DcsTest, AFloodNeverRunsPastTheBuffer) {
