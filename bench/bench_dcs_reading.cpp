@@ -8,6 +8,10 @@
 // own share, which its fixed waits bound: up to one 500 ms tick before a record
 // is seen whole, plus the 200 ms settle of each record.
 //
+// The same tracing is read in decimal text (trace format 1) and then in packed
+// binary (format 4, the simulator's --format 4), and the mean reading times
+// compared.
+//
 // usage: krvw-bench-dcs [SIMULATOR [LABELS [READINGS]]]
 #include "Readingfile.h"
 #include "Serial.h"
@@ -52,7 +56,8 @@ struct Simulator {
     std::string pending;
 };
 
-bool startSimulator(Simulator& sim, const char* program, const char* labels, int readings) {
+bool startSimulator(Simulator& sim, const char* program, const char* labels, int readings,
+                    int format) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0)
         return false;
@@ -65,6 +70,9 @@ bool startSimulator(Simulator& sim, const char* program, const char* labels, int
     std::vector<const char*> args = {program,         "--model",    "2",       "--no-link",
                                      "--baud",        baud.c_str(), "--count", count.c_str(),
                                      "--interval-ms", "0",          "--quiet"};
+    const std::string formatText = std::to_string(format);
+    args.push_back("--format");
+    args.push_back(formatText.c_str());
     if (labels != nullptr) {
         args.push_back("--labels");
         args.push_back(labels);
@@ -104,32 +112,30 @@ long field(const std::string& line, const char* name) {
     return at == std::string::npos ? -1 : std::strtol(line.c_str() + at + key.size(), nullptr, 10);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    const char* program = argc > 1 ? argv[1] : KRVW_TRACER_SIM;
-    const char* labels = argc > 2 ? argv[2] : KRVW_TEST_DATA "/reading/realistic.labels";
-    const int readings = argc > 3 ? std::atoi(argv[3]) : 3;
+// Reads `readings` tracings in `format`, prints a row for each; the mean
+// reading time in `meanMs`. False when a reading failed.
+bool readInFormat(const char* program, const char* labels, int readings, int format,
+                  double& meanMs) {
     Simulator sim;
-    if (!startSimulator(sim, program, labels, readings)) {
+    if (!startSimulator(sim, program, labels, readings, format)) {
         std::fprintf(stderr, "cannot start %s\n", program);
-        return 1;
+        return false;
     }
     const std::string ready = nextLine(sim, 10000);
     if (ready.rfind("PORT ", 0) != 0) {
         std::fprintf(stderr, "the simulator did not come up: %s\n", ready.c_str());
-        return 1;
+        return false;
     }
     const std::string device = ready.substr(5);
     char folder[] = "/tmp/krvw-bench-dcs-XXXXXX";
     if (mkdtemp(folder) == nullptr)
-        return 1;
+        return false;
 
     CommPort port;
     std::string detail;
     if (StartTimedReading(port, device.c_str(), kBaud, detail) != 0) {
         std::fprintf(stderr, "cannot open %s: %s\n", device.c_str(), detail.c_str());
-        return 1;
+        return false;
     }
     ResetDcsBuffer();
     auto record = std::make_unique<struct_tracedata>();
@@ -138,10 +144,8 @@ int main(int argc, char** argv) {
     SilentUi ui;
     DcsContext context{&reading, std::string(folder) + "/", &ui};
 
-    std::printf("DCS reading at %d baud, two eyes, 1000 radii and 1000 z values each\n", kBaud);
-    std::printf("%8s %8s %10s %12s %12s %8s\n", "sent", "received", "wire ms", "reading ms",
-                "program ms", "ratio");
     int done = 0;
+    long total = 0;
     bool failed = false;
     const auto start = std::chrono::steady_clock::now();
     auto nextTick = start;
@@ -157,8 +161,10 @@ int main(int argc, char** argv) {
                 const long received = field(line, "received");
                 const long wire = field(line, "wire_ms");
                 const long elapsed = field(line, "elapsed_ms");
-                std::printf("%8ld %8ld %10ld %12ld %12ld %8.3f\n", sent, received, wire, elapsed,
-                            elapsed - wire, wire > 0 ? double(elapsed) / double(wire) : 0.0);
+                std::printf("%6d %8ld %8ld %10ld %12ld %12ld %8.3f\n", format, sent, received, wire,
+                            elapsed, elapsed - wire,
+                            wire > 0 ? double(elapsed) / double(wire) : 0.0);
+                total += elapsed;
                 ++done;
             } else if (line.rfind("RESULT FAIL", 0) == 0) {
                 std::fprintf(stderr, "%s\n", line.c_str());
@@ -168,14 +174,34 @@ int main(int argc, char** argv) {
         if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(kGiveUpMs))
             failed = true;
     }
-    std::printf("bound of the program's share: one %d ms tick + %d ms for each of %d records = "
-                "%d ms\n",
-                kTickMs, kSettleMs, kRecordsPerReading, kTickMs + kSettleMs * kRecordsPerReading);
     static_cast<void>(StopTimedReading(port, detail)); // the figures are out already
     kill(sim.pid, SIGTERM);
     waitpid(sim.pid, nullptr, 0);
     std::string cleanup = std::string("rm -rf '") + folder + "'";
     if (std::system(cleanup.c_str()) != 0)
         std::fprintf(stderr, "could not remove %s\n", folder);
-    return failed ? 1 : 0;
+    meanMs = done > 0 ? double(total) / done : 0.0;
+    return !failed;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const char* program = argc > 1 ? argv[1] : KRVW_TRACER_SIM;
+    const char* labels = argc > 2 ? argv[2] : KRVW_TEST_DATA "/reading/realistic.labels";
+    const int readings = argc > 3 ? std::atoi(argv[3]) : 3;
+    std::printf("DCS reading at %d baud, two eyes, 1000 radii and 1000 z values each\n", kBaud);
+    std::printf("%6s %8s %8s %10s %12s %12s %8s\n", "format", "sent", "received", "wire ms",
+                "reading ms", "program ms", "ratio");
+    double decimalMs = 0;
+    double packedMs = 0;
+    const bool ok = readInFormat(program, labels, readings, 1, decimalMs) &&
+                    readInFormat(program, labels, readings, 4, packedMs);
+    std::printf("bound of the program's share: one %d ms tick + %d ms for each of %d records = "
+                "%d ms\n",
+                kTickMs, kSettleMs, kRecordsPerReading, kTickMs + kSettleMs * kRecordsPerReading);
+    if (ok && packedMs > 0)
+        std::printf("packed binary (format 4) is %.2f times as fast as decimal text (format 1)\n",
+                    decimalMs / packedMs);
+    return ok ? 0 : 1;
 }

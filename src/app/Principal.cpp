@@ -166,7 +166,9 @@ TformPrincipal::TformPrincipal(QWidget* parent)
     }
     m_tratadorSerial.reiniciar = ResetDcsBuffer;
     m_tratadorSerial.processar = [this](CommPort& port, struct_tracedata& record) {
-        DcsContext context{&m_contexto, m_diretorioLeitura, &m_ui};
+        DcsContext context{&m_contexto, m_diretorioLeitura, &m_ui,
+                           m_parametros.formatoDcs == 4 ? TraceFormatOrder::PackedFirst
+                                                        : TraceFormatOrder::DecimalFirst};
         PollDcs(port, record, context);
     };
 }

@@ -65,6 +65,10 @@ bool fillFromLines(const LineField& lines, struct_parametros& p, Edicao edicao) 
         !readInteger(lines, "PORTATCP", p.portaTcp) ||
         !readText(lines, "PORTASERIAL", p.portaSerial) || !readText(lines, "BAUDRATE", p.baudRate))
         return false;
+    // Optional: 1 or 4 is kept, anything else is as if the line were not there.
+    int formato = 0;
+    p.formatoDcs =
+        readInteger(lines, "FORMATODCS", formato) && (formato == 1 || formato == 4) ? formato : 0;
     if (edicao == Edicao::Erp)
         return true;
     if (!readText(lines, "CAMINHOLEITURA", p.caminhoLeitura))
@@ -145,6 +149,8 @@ int GravarParametros(const struct_parametros& parametros, const std::string& pat
         text += "CAMINHOLEITURA=" + utf8ToWindows1252(parametros.caminhoLeitura) + "\r\n";
         text += std::string("NOMSG=") + (parametros.noMsg ? "1" : "0") + "\r\n";
     }
+    if (parametros.formatoDcs != 0)
+        text += "FORMATODCS=" + std::to_string(parametros.formatoDcs) + "\r\n";
     // A new file is readable by every user of the lab; one being replaced keeps
     // the permissions it was given.
     AtomicWriteMode how;
@@ -164,5 +170,6 @@ int ParametrosPadrao(struct_parametros& parametros, const std::string& path, Use
     parametros.baudRate = "9600";
     parametros.caminhoLeitura.clear();
     parametros.noMsg = false;
+    parametros.formatoDcs = 0;
     return GravarParametros(parametros, path, ui, edicao);
 }

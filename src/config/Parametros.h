@@ -18,6 +18,9 @@ struct struct_parametros {
     std::string caminhoLeitura;
     std::string baudRate;
     bool noMsg = false;
+    // FORMATODCS: the DCS trace format asked for first; 0 when the file has no
+    // such line (format 1 first). Optional: written back only when read.
+    int formatoDcs = 0;
 };
 
 extern const char* const kMessageParametrosInvalidos;   // the file was invalid

@@ -43,6 +43,8 @@ int LineField::load(const char* text, int length) {
             int n = end - j;
             if (n > kLineFieldLineSize - 1)
                 n = kLineFieldLineSize - 1;
+            m_starts[m_count] = j;
+            m_lengths[m_count] = end - j;
             char* line = m_lines[m_count];
             std::memcpy(line, text + j, static_cast<size_t>(n));
             line[n] = '\0';

@@ -27,11 +27,17 @@ public:
     const char* line(int i) const { return m_lines[i]; }
     const char* label(int i) const { return m_labels[i]; }
     const char* value(int i) const { return m_values[i]; }
+    // Where line i begins in the loaded text, and its whole length there (a
+    // line's bytes may go past the 499 characters kept, and hold NUL bytes).
+    int start(int i) const { return m_starts[i]; }
+    int length(int i) const { return m_lengths[i]; }
 
 private:
     char m_lines[kLineFieldLines][kLineFieldLineSize];
     char m_labels[kLineFieldLines][kLineFieldLineSize];
     char m_values[kLineFieldLines][kLineFieldLineSize];
+    int m_starts[kLineFieldLines];
+    int m_lengths[kLineFieldLines];
     int m_count = 0;
     char m_separator = '=';
 };

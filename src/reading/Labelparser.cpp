@@ -1,7 +1,9 @@
 #include "Labelparser.h"
 
 #include "Funcoesgerais.h"
+#include "Packedtrace.h"
 
+#include <climits>
 #include <cstring>
 #include <memory>
 
@@ -90,11 +92,40 @@ bool readCount(const char* field, int& count) {
     return true;
 }
 
+// A packed binary (format 4) list: the bytes of the one `continuation` line
+// right after line `header`, past its "R=" (or "Z="), up to the line's end.
+EyeListState readPackedList(const LineField& lines, std::string_view text, int header,
+                            const char* continuation, int count, struct_eyetrace& eye, int kind) {
+    const int i = header + 1;
+    if (i >= lines.count() || std::strcmp(lines.label(i), continuation) != 0)
+        return kEyeCountDiffers; // no list: not one value of the count came
+    const size_t prefix = std::strlen(continuation) + 1;
+    const auto* bytes =
+        reinterpret_cast<const unsigned char*>(text.data()) + lines.start(i) + prefix;
+    const size_t length = static_cast<size_t>(lines.length(i)) - prefix;
+    int16_t values[kTracePointSlots];
+    switch (decodePackedTrace(bytes, length, count, values, kTracePointSlots)) {
+    case kPackedDecoded:
+        break;
+    case kPackedOutOfRange:
+        return kEyeValueOutOfRange;
+    default:
+        return kEyeCountDiffers; // ends early, runs past its count
+    }
+    for (int k = 0; k < count; ++k) {
+        if (kind == kRadiusList)
+            eye.points[k].radius = values[k];
+        else
+            eye.points[k].z = values[k];
+    }
+    return kEyeStored;
+}
+
 // The radius lists (TRCFMT / R) or the z lists (ZFMT / Z) of one or two eyes.
 // The radius lists' states go into `outcome`.
-void readValueLists(const LineField& lines, CSVreader& csv, struct_tracedata& record,
-                    const char* headerLabel, const char* continuation, int kind,
-                    TraceOutcome& outcome) {
+void readValueLists(const LineField& lines, std::string_view text, CSVreader& csv,
+                    struct_tracedata& record, const char* headerLabel, const char* continuation,
+                    int kind, TraceOutcome& outcome) {
     int headers[kLineFieldLines];
     const int found = lines.findAll(headerLabel, headers, kLineFieldLines);
     if (found != 1 && found != 2)
@@ -127,6 +158,10 @@ void readValueLists(const LineField& lines, CSVreader& csv, struct_tracedata& re
         int declared = 0;
         if (!fiveFields || !readCount(fields[1], declared)) {
             *state = kEyeHeaderNotUnderstood;
+        } else if (std::strcmp(fields[0], "4") == 0) {
+            *state = readPackedList(lines, text, headers[h], continuation, declared, *eye, kind);
+            if (*state == kEyeStored)
+                count = declared;
         } else if (std::strcmp(fields[0], "1") != 0) {
             *state = kEyeFormatNotRead; // another format's values would be read as radii
         } else if (!joinValueLines(lines, headers[h], continuation, joined.get())) {
@@ -150,6 +185,8 @@ const char* eyeReason(EyeListState state) {
         return "o cabeçalho TRCFMT não foi entendido";
     case kEyeListTooLong:
         return "a lista de raios é longa demais para ser lida";
+    case kEyeValueOutOfRange:
+        return "a lista de raios em formato binário tem um valor fora da faixa";
     default:
         return nullptr;
     }
@@ -173,12 +210,14 @@ int storeValueList(CSVreader& csv, const char* joined, int expectedCount, struct
     return 0;
 }
 
-int parseTraceLabels(struct_tracedata& record, const char* text, TraceOutcome* outcome) {
+int parseTraceLabels(struct_tracedata& record, std::string_view text, TraceOutcome* outcome) {
     TraceOutcome states;
     auto lines = std::make_unique<LineField>();
     auto csv = std::make_unique<CSVreader>();
     clearTraceData(record);
-    lines->load(text, static_cast<int>(std::strlen(text)));
+    // A record is far shorter than INT_MAX; a longer text is read to that point.
+    text = text.substr(0, static_cast<size_t>(INT_MAX));
+    lines->load(text.data(), static_cast<int>(text.size()));
 
     readEyePair(*lines, *csv, "FCRV", record.right.fcrv, record.left.fcrv);
     readEyePair(*lines, *csv, "CIRC", record.right.circ, record.left.circ);
@@ -200,8 +239,8 @@ int parseTraceLabels(struct_tracedata& record, const char* text, TraceOutcome* o
     }
 
     readJob(*lines, record);
-    readValueLists(*lines, *csv, record, "TRCFMT", "R", kRadiusList, states);
-    readValueLists(*lines, *csv, record, "ZFMT", "Z", kZList, states);
+    readValueLists(*lines, text, *csv, record, "TRCFMT", "R", kRadiusList, states);
+    readValueLists(*lines, text, *csv, record, "ZFMT", "Z", kZList, states);
     if (outcome != nullptr)
         *outcome = states;
     return 0;

@@ -10,15 +10,26 @@
 #include <charconv>
 #include <climits>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 namespace {
 
-// The trace formats the system accepts, in order of preference. A chosen entry
-// is sent back to the tracer unchanged.
+// The trace formats the system accepts, in order of preference: decimal text,
+// then packed binary (the order FORMATODCS=4 turns round). A chosen entry is
+// sent back to the tracer unchanged.
 constexpr const char* kTraceFormatTable[] = {
     "1;1000;E;B", "1;1440;E;B", "1;800;E;B", "1;512;E;B", "1;500;E;B", "1;400;E;B",
+    "4;1000;E;B", "4;1440;E;B", "4;800;E;B", "4;512;E;B", "4;500;E;B", "4;400;E;B",
 };
+constexpr int kTraceFormatRows = static_cast<int>(std::size(kTraceFormatTable));
+constexpr int kDecimalFormatRows = 6; // the format-1 rows come first in the table
+
+// Row k of the table in the order asked for.
+const char* traceFormatRow(int k, TraceFormatOrder order) {
+    const int shift = order == TraceFormatOrder::PackedFirst ? kDecimalFormatRows : 0;
+    return kTraceFormatTable[(k + shift) % kTraceFormatRows];
+}
 
 // Received bytes between timer ticks; a record may take several ticks to come in.
 // The bytes are an array of their own, apart from the positions, so that a write
@@ -32,8 +43,8 @@ struct DcsReceiveBuffer {
 
 unsigned char g_receiveBytes[kDcsBufferSize];
 DcsReceiveBuffer g_receive{g_receiveBytes};
-// One record's text between FS and GS; a record is at most `fill` bytes long.
-char g_recordText[kDcsBufferSize + 1];
+// One record's bytes between FS and GS; a record is at most `fill` bytes long.
+char g_recordText[kDcsBufferSize];
 
 // Copies `source` into `destination` of `size` characters, cutting what does not fit.
 void copyCut(char* destination, int size, const char* source) {
@@ -92,14 +103,14 @@ std::string statusLines(const char* answer, const char* status, const char* job)
     return reply;
 }
 
-std::string negotiationLines(const DcsLabels& labels) {
+std::string negotiationLines(const DcsLabels& labels, TraceFormatOrder order) {
     const char* word = is(labels.ans, "INI") ? "INI" : labels.req;
     if (labels.traceOfferCount == 0)
         return statusLines(word, "18", "");
     std::string traceFormat;
     std::string zFormat;
     if (ChooseTraceFormat(labels.traceOffers, labels.traceOfferCount, labels.zOffers,
-                          labels.zOfferCount, traceFormat, zFormat) != 0)
+                          labels.zOfferCount, traceFormat, zFormat, order) != 0)
         return statusLines(word, "17", "");
     std::string reply;
     line(reply, "ANS=", word);
@@ -112,7 +123,7 @@ std::string negotiationLines(const DcsLabels& labels) {
 }
 
 // The lines of the replies that need no tracing; empty when none of them applies.
-std::string requestLines(const DcsLabels& labels) {
+std::string requestLines(const DcsLabels& labels, TraceFormatOrder order) {
     if (is(labels.req, "INI"))
         return statusLines("INI", "0", "");
     if (is(labels.req, "1") && labels.traceOfferCount == 1 && labels.zOfferCount == 1) {
@@ -129,7 +140,7 @@ std::string requestLines(const DcsLabels& labels) {
     if (is(labels.req, "DNL"))
         return statusLines("DNL", "5", "");
     if (is(labels.ans, "INI") || is(labels.req, "TRC"))
-        return negotiationLines(labels);
+        return negotiationLines(labels, order);
     return {};
 }
 
@@ -187,15 +198,15 @@ bool PollDcs(CommPort& port, struct_tracedata& record, DcsContext& context) {
         return false; // the rest comes with a later tick
     const int32_t length = end - in.readPos - 1;
     std::memcpy(g_recordText, in.bytes + in.readPos + 1, static_cast<size_t>(length));
-    g_recordText[length] = '\0';
     // Past the record before handling it: a tick during the save flow starts after it.
     in.readPos = end + 1;
-    return HandleDcsRecord(port, record, g_recordText, context);
+    return HandleDcsRecord(port, record,
+                           std::string_view(g_recordText, static_cast<size_t>(length)), context);
 }
 
-void ReadDcsLabels(const char* text, DcsLabels& labels) {
+void ReadDcsLabels(std::string_view text, DcsLabels& labels) {
     auto lines = std::make_unique<LineField>();
-    lines->load(text, static_cast<int>(std::min<size_t>(std::strlen(text), INT_MAX)));
+    lines->load(text.data(), static_cast<int>(std::min<size_t>(text.size(), INT_MAX)));
     firstValue(*lines, "REQ", labels.req);
     firstValue(*lines, "ANS", labels.ans);
     firstValue(*lines, "JOB", labels.job);
@@ -204,11 +215,11 @@ void ReadDcsLabels(const char* text, DcsLabels& labels) {
     labels.zOfferCount = allOffers(*lines, "ZFMT", labels.zOffers);
 }
 
-DcsReply DecideDcsReply(const DcsLabels& labels) {
+DcsReply DecideDcsReply(const DcsLabels& labels, TraceFormatOrder order) {
     DcsReply reply;
     // The request rules come first: a record one of them answers is never saved,
     // whatever its ANS.
-    reply.text = requestLines(labels);
+    reply.text = requestLines(labels, order);
     if (reply.text.empty() && carriesTracing(labels)) {
         reply.text = statusLines(labels.ans, "0", labels.job);
         reply.carriesTracing = true;
@@ -218,13 +229,13 @@ DcsReply DecideDcsReply(const DcsLabels& labels) {
     return reply;
 }
 
-bool HandleDcsRecord(CommPort& port, struct_tracedata& record, const char* text,
+bool HandleDcsRecord(CommPort& port, struct_tracedata& record, std::string_view text,
                      DcsContext& context) {
     auto labels = std::make_unique<DcsLabels>();
     ReadDcsLabels(text, *labels);
     if (labels->model[0] != '\0' && context.reading != nullptr)
         context.reading->model.assign(labels->model, strnlen(labels->model, kReadingLabelTextMax));
-    const DcsReply reply = DecideDcsReply(*labels);
+    const DcsReply reply = DecideDcsReply(*labels, context.formatOrder);
     if (reply.text.empty())
         return false;
     TraceOutcome outcome;
@@ -251,13 +262,14 @@ bool HandleDcsRecord(CommPort& port, struct_tracedata& record, const char* text,
 
 int ChooseTraceFormat(const char offers[][kDcsOfferSize], int offerCount,
                       const char zOffers[][kDcsOfferSize], int zOfferCount,
-                      std::string& traceFormat, std::string& zFormat) {
+                      std::string& traceFormat, std::string& zFormat, TraceFormatOrder order) {
     traceFormat.clear();
     zFormat.clear();
     offerCount = limitedCount(offerCount);
     zOfferCount = limitedCount(zOfferCount);
     // The table's order decides, not the order of the offers.
-    for (const char* entry : kTraceFormatTable) {
+    for (int k = 0; k < kTraceFormatRows; ++k) {
+        const char* entry = traceFormatRow(k, order);
         if (anyOfferEquals(offers, offerCount, entry)) {
             traceFormat = entry;
             break;
@@ -272,7 +284,8 @@ int ChooseTraceFormat(const char offers[][kDcsOfferSize], int offerCount,
         zFormat = traceFormat;
         return 0;
     }
-    for (const char* entry : kTraceFormatTable) {
+    for (int k = 0; k < kTraceFormatRows; ++k) {
+        const char* entry = traceFormatRow(k, order);
         if (anyOfferEquals(zOffers, zOfferCount, entry)) {
             zFormat = entry;
             return 0;

@@ -12,6 +12,7 @@
 #include "Tracedata.h"
 
 #include <string>
+#include <string_view>
 
 class UserInterface;
 
@@ -28,12 +29,18 @@ constexpr int kDcsMaxOffers = 50;           // offers kept per label; later ones
 constexpr uint32_t kDcsStaleAfterMs = 5000; // a partial record older than this is dropped
 constexpr uint32_t kDcsSettleMs = 200;      // wait before reading, so a record comes in whole
 
-// What a DCS tracing needs besides the port and the record: where it is saved
-// and how the user hears of it.
+// Which trace formats the negotiation prefers: decimal text (format 1) rows
+// first, as always, or packed binary (format 4) rows first, for labs that set
+// FORMATODCS=4 (several times less on the wire).
+enum class TraceFormatOrder { DecimalFirst, PackedFirst };
+
+// What a DCS tracing needs besides the port and the record: where it is saved,
+// how the user hears of it, and which trace formats to ask for.
 struct DcsContext {
     ReadingContext* reading;      // vendor/model/noMsg; a MODEL label replaces reading->model
     std::string readingDirectory; // passed to saveReading
     UserInterface* ui;            // passed to saveReading
+    TraceFormatOrder formatOrder = TraceFormatOrder::DecimalFirst;
 };
 
 // The labels of one record that decide the reply: the first REQ, ANS, JOB and
@@ -57,11 +64,12 @@ struct DcsReply {
     bool carriesTracing = false; // parse the record and run the save flow after the reply
 };
 
-// Reads the labels of one record (its text between FS and GS, NUL-terminated).
-void ReadDcsLabels(const char* text, DcsLabels& labels);
+// Reads the labels of one record (its bytes between FS and GS).
+void ReadDcsLabels(std::string_view text, DcsLabels& labels);
 
 // The reply to a record with these labels, and whether it carries a tracing.
-[[nodiscard]] DcsReply DecideDcsReply(const DcsLabels& labels);
+[[nodiscard]] DcsReply DecideDcsReply(const DcsLabels& labels,
+                                      TraceFormatOrder order = TraceFormatOrder::DecimalFirst);
 
 // Empties the receive buffer (the timer does this whenever it starts).
 void ResetDcsBuffer();
@@ -72,20 +80,23 @@ void ResetDcsBuffer();
 // what HandleDcsRecord returned for it (false when no record was complete).
 bool PollDcs(CommPort& port, struct_tracedata& record, DcsContext& context);
 
-// Answers one record (its text between FS and GS, NUL-terminated) and, when it
-// carries a tracing, fills `record` and runs the save flow. True when it
-// carried a tracing whose outline can be read: it is in `record`, and saved
-// when the context has a reading context and a user interface (without them,
-// as for krvw-tool, the record is only filled).
-bool HandleDcsRecord(CommPort& port, struct_tracedata& record, const char* text,
+// Answers one record (its bytes between FS and GS: a packed binary list may
+// hold NUL bytes) and, when it carries a tracing, fills `record` and runs the
+// save flow. True when it carried a tracing whose outline can be read: it is
+// in `record`, and saved when the context has a reading context and a user
+// interface (without them, as for krvw-tool, the record is only filled).
+bool HandleDcsRecord(CommPort& port, struct_tracedata& record, std::string_view text,
                      DcsContext& context);
 
 // Picks the trace format (and, when Z formats were offered, the Z format) from
-// the tracer's offers. 0 when chosen; 1 otherwise. Offers need not be
-// terminated within their 50 characters; counts outside 0..50 are limited to it.
+// the tracer's offers, by the table's order: the six format-1 rows, then the
+// six format-4 rows (or these first, by `order`). 0 when chosen; 1 otherwise.
+// Offers need not be terminated within their 50 characters; counts outside
+// 0..50 are limited to it.
 [[nodiscard]] int ChooseTraceFormat(const char offers[][kDcsOfferSize], int offerCount,
                                     const char zOffers[][kDcsOfferSize], int zOfferCount,
-                                    std::string& traceFormat, std::string& zFormat);
+                                    std::string& traceFormat, std::string& zFormat,
+                                    TraceFormatOrder order = TraceFormatOrder::DecimalFirst);
 
 // Frames `replyText` (label lines with CR LF, ending with RS) with ACK, FS, the
 // CRC line and GS, sends it and waits for the tracer's ACK. 0 when it came;

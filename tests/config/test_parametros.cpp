@@ -103,6 +103,25 @@ TEST_F(Configuration, NoMsgFollowsTheLeadingNumber) {
     EXPECT_TRUE(ui.messages.empty());
 }
 
+// The optional trace format line: read, and written back only as it was read
+// (the parameters dialog saves what it loaded), so the default file never has it.
+TEST_F(Configuration, DcsFormatLineIsKeptAsRead) {
+    const std::string base = "MODELOTRACER=2\r\nPORTATCP=1\r\nPORTASERIAL=\r\nBAUDRATE=9600\r\n"
+                             "CAMINHOLEITURA=\r\nNOMSG=0\r\n";
+    for (const auto& [line, expected] :
+         std::vector<std::pair<std::string, int>>{{"FORMATODCS=4\r\n", 4},
+                                                  {"FORMATODCS=1\r\n", 1},
+                                                  {"FORMATODCS=7\r\n", 0},
+                                                  {"FORMATODCS= 4\r\n", 0},
+                                                  {"", 0}}) {
+        EXPECT_EQ(load(base + line), 1);
+        EXPECT_EQ(parametros.formatoDcs, expected) << line;
+        EXPECT_EQ(GravarParametros(parametros, iniPath(), ui), 1);
+        EXPECT_EQ(readFileBytes(iniPath()), base + (expected != 0 ? line : "")) << line;
+    }
+    EXPECT_TRUE(ui.messages.empty());
+}
+
 TEST_F(Configuration, InvalidFilesAreReplacedWithDefaultsAfterM1) {
     const std::vector<std::string> invalid = {
         "MODELOTRACER=2\r\nPORTATCP=abc\r\nPORTASERIAL=\r\nBAUDRATE=9600\r\nCAMINHOLEITURA=\r\n",

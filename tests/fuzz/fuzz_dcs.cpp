@@ -2,7 +2,7 @@
 // the size of the pieces the rest arrives in (1 to 2,922 bytes, larger for a
 // long input) and whether the tracer acknowledges the program's replies, then
 // how much time passes between pieces. The rest is what the tracer sends:
-//  - first, cut at its NUL, FS and GS bytes, each slice goes to HandleDcsRecord
+//  - first, cut at its FS and GS bytes, each slice goes to HandleDcsRecord
 //    as a record;
 //  - then the whole of it goes down a real pseudo-terminal in pieces, and after
 //    each piece the reading timer's tick runs: ClearError, and PollDcs when
@@ -70,24 +70,22 @@ void tick(Tracer& t, struct_tracedata& record, DcsContext& context) {
     PollDcs(t.port, record, context);
 }
 
-// The input cut at NUL, FS and GS: what lies between FS and GS is a record as
-// PollDcs would cut it out; the rest tries the handler with anything else.
+// The input cut at FS and GS: what lies between them is a record as PollDcs
+// would cut it out, NUL bytes included; the rest tries the handler with
+// anything else.
 void handleSlices(const uint8_t* data, size_t size, Tracer& t, struct_tracedata& record,
                   DcsContext& context) {
-    std::vector<char> text(data, data + size);
-    for (char& c : text)
-        if (c == static_cast<char>(kDcsFs) || c == static_cast<char>(kDcsGs))
-            c = '\0';
-    text.push_back('\0');
+    const auto* text = reinterpret_cast<const char*>(data);
     int handled = 0;
     for (size_t start = 0; start < size && handled < kMaxSlices;) {
-        const char* slice = text.data() + start;
-        const size_t length = std::strlen(slice);
-        if (length > 0) {
-            HandleDcsRecord(t.port, record, slice, context);
+        size_t end = start;
+        while (end < size && data[end] != kDcsFs && data[end] != kDcsGs)
+            ++end;
+        if (end > start) {
+            HandleDcsRecord(t.port, record, std::string_view(text + start, end - start), context);
             ++handled;
         }
-        start += length + 1;
+        start = end + 1;
     }
 }
 

@@ -41,9 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const ReadingContext context{"VENDOR", "MODEL", true};
     struct_tracedata& record = buffers->record;
 
+    // Bytes, not a C string: a packed binary list may hold NUL. An exact copy,
+    // so that a read past the record is caught.
     std::vector<char> text(data, data + size);
-    text.push_back('\0');
-    check(parseTraceLabels(record, text.data()) == 0);
+    check(parseTraceLabels(record, std::string_view(text.data(), text.size())) == 0);
     checkEye(record.right);
     checkEye(record.left);
     check(strnlen(record.job, sizeof record.job) <= static_cast<size_t>(kJobTextLength));

@@ -15,7 +15,7 @@ seconds=${2:-300}
 shift $(($# < 2 ? $# : 2))
 here=$(cd "$(dirname "$0")" && pwd)
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(linefield labelparser config dcs network lt980 takubo ring)
+[ ${#targets[@]} -gt 0 ] || targets=(linefield labelparser config dcs network lt980 takubo ring packedtrace)
 
 work="$build/fuzz-work"
 report="$build/fuzz-report.txt"

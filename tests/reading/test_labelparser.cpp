@@ -2,6 +2,8 @@
 
 #include "Funcoesgerais.h"
 
+#include "testsupport.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,10 +12,12 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 std::unique_ptr<struct_tracedata> parsed(const std::string& text, TraceOutcome* outcome = nullptr) {
     auto record = std::make_unique<struct_tracedata>();
     std::memset(record.get(), 0x33, sizeof *record); // the parser must clear it first
-    parseTraceLabels(*record, text.c_str(), outcome);
+    parseTraceLabels(*record, text, outcome);        // bytes: a packed list may hold NUL
     return record;
 }
 
@@ -163,6 +167,46 @@ TEST(ParseTraceLabels, JoinedListsOfTenThousandCharactersAreNotStored) {
     EXPECT_EQ(outcome.right, kEyeListTooLong);
     EXPECT_EQ(record->right.radiusCount, 0);
     EXPECT_EQ(record->right.points[1].radius, 0);
+}
+
+// Packed binary (format 4) lists: the real tracer's 512 radii (raw NUL bytes
+// and escapes in them), and lists that must not be stored.
+TEST(ParseTraceLabels, PackedBinaryLists) {
+    const PackedSample sample = readPackedSample();
+    const std::string wire = sample.wire;
+    const std::string right = sample.header + "\r\nR=";
+    const std::string left = "TRCFMT=4;512;E;L;F\r\nR=";
+    const struct {
+        std::string text;
+        EyeListState right, left;
+    } rows[] = {
+        {right + wire + "\r\n" + left + wire + "\r\nDBL=17\r\n", kEyeStored, kEyeStored},
+        {right + wire.substr(0, wire.size() - 2) + "\r\n", kEyeCountDiffers, kEyeNotDeclared},
+        {right + wire + "\x01\x02\r\n", kEyeCountDiffers, kEyeNotDeclared},
+        {right + wire.substr(0, wire.find('\x1b') + 1) + "\r\n", kEyeCountDiffers, kEyeNotDeclared},
+        {right.substr(0, right.size() - 2) + "DBL=17\r\n", kEyeCountDiffers, kEyeNotDeclared},
+        {"TRCFMT=4;2;E;R;F\r\nR=\xff\x7f\x00\x80\x01\r\n"s, kEyeValueOutOfRange, kEyeNotDeclared},
+    };
+    for (const auto& row : rows) {
+        TraceOutcome outcome;
+        auto record = parsed(row.text, &outcome);
+        EXPECT_EQ(outcome.right, row.right) << row.text;
+        EXPECT_EQ(outcome.left, row.left) << row.text;
+        EXPECT_EQ(record->right.radiusCount, row.right == kEyeStored ? 512 : 0);
+        if (row.right != kEyeStored)
+            continue;
+        for (int i = 0; i < 512; ++i) {
+            ASSERT_EQ(record->right.points[i].radius, sample.radii[i]) << i;
+            ASSERT_EQ(record->left.points[i].radius, sample.radii[i]) << i;
+        }
+        EXPECT_EQ(record->dbl, 17);
+    }
+    // z values in format 4 beside radii in format 1.
+    auto z = parsed("TRCFMT=1;2;E;R;F\r\nR=2000;2001\r\nZFMT=4;2;E;R;F\r\nZ=" +
+                    "\xf6\xff\x00\x80\x05\r\n"s);
+    EXPECT_EQ(z->right.zCount, 2);
+    EXPECT_EQ(z->right.points[0].z, -10);
+    EXPECT_EQ(z->right.points[1].z, -5);
 }
 
 TEST(StoreValueList, StoresOnlyMatchingCountsWithinTheSlots) {

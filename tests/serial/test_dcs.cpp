@@ -134,6 +134,7 @@ struct ReplyRow {
     std::string labels;
     std::string reply;
     bool tracing = false;
+    TraceFormatOrder order = TraceFormatOrder::DecimalFirst;
 };
 
 void expectReplies(std::initializer_list<ReplyRow> rows) {
@@ -141,7 +142,7 @@ void expectReplies(std::initializer_list<ReplyRow> rows) {
     for (const ReplyRow& row : rows) {
         SCOPED_TRACE(row.labels);
         ReadDcsLabels(row.labels.c_str(), *labels);
-        const DcsReply reply = DecideDcsReply(*labels);
+        const DcsReply reply = DecideDcsReply(*labels, row.order);
         EXPECT_EQ(reply.text, row.reply);
         EXPECT_EQ(reply.carriesTracing, row.tracing);
     }
@@ -213,6 +214,26 @@ TEST(DcsReply, FormatNegotiation) {
          replyText({"ANS=TRC", "STATUS=0", "DEF=;1234", "TRCFMT=1;500;E;B"})},
         {"REQ=TRC\r\nTRCFMT=1;500;E;B\r\n" + offers("ZFMT", 50, "1;400;E;B", 9),
          replyText({"ANS=TRC", "STATUS=17"})},
+        // Packed binary (format 4): a format-1 offer still wins; binary only is served.
+        {record({"REQ=TRC", "TRCFMT=4;1000;E;B", "TRCFMT=1;400;E;B", "ZFMT=4;1000;E;B",
+                 "ZFMT=1;400;E;B"}),
+         replyText({"ANS=TRC", "STATUS=0", "DEF=;1234", "TRCFMT=1;400;E;B", "ZFMT=1;400;E;B"})},
+        {record({"REQ=TRC", "TRCFMT=4;512;E;B", "TRCFMT=4;1440;E;B", "ZFMT=4;512;E;B"}),
+         replyText({"ANS=TRC", "STATUS=0", "DEF=;1234", "TRCFMT=4;1440;E;B", "ZFMT=4;512;E;B"})},
+        {record({"REQ=TRC", "TRCFMT=4;400;E;B", "ZFMT=1;800;E;B"}),
+         replyText({"ANS=TRC", "STATUS=0", "DEF=;1234", "TRCFMT=4;400;E;B", "ZFMT=1;800;E;B"})},
+        {record({"REQ=TRC", "TRCFMT=4;360;E;B"}), replyText({"ANS=TRC", "STATUS=17"})},
+        // Decimal radii with binary z values, once refused (17), are served.
+        {record({"REQ=TRC", "TRCFMT=1;1000;E;B", "ZFMT=4;1000;E;B"}),
+         replyText({"ANS=TRC", "STATUS=0", "DEF=;1234", "TRCFMT=1;1000;E;B", "ZFMT=4;1000;E;B"})},
+        // FORMATODCS=4: the format-4 rows first, format 1 when no binary is offered.
+        {record({"REQ=TRC", "TRCFMT=1;1000;E;B", "TRCFMT=4;400;E;B", "ZFMT=1;1000;E;B",
+                 "ZFMT=4;400;E;B"}),
+         replyText({"ANS=TRC", "STATUS=0", "DEF=;1234", "TRCFMT=4;400;E;B", "ZFMT=4;400;E;B"}),
+         false, TraceFormatOrder::PackedFirst},
+        {record({"REQ=TRC", "TRCFMT=1;512;E;B", "TRCFMT=1;1000;E;B", "ZFMT=4;1000;E;B"}),
+         replyText({"ANS=TRC", "STATUS=0", "DEF=;1234", "TRCFMT=1;1000;E;B", "ZFMT=4;1000;E;B"}),
+         false, TraceFormatOrder::PackedFirst},
     });
 }
 
@@ -269,7 +290,7 @@ protected:
             }
         }
     }
-    void handle(const std::string& text) { HandleDcsRecord(port, *frame, text.c_str(), context); }
+    void handle(const std::string& text) { HandleDcsRecord(port, *frame, text, context); }
     uint32_t waiting() {
         uint32_t errors = 0;
         EXPECT_EQ(port.ClearError(errors), 0);
@@ -500,6 +521,21 @@ TEST_F(DcsTest, ARealTwoEyeTracingOverTheLine) {
     EXPECT_EQ(ui.clipboard, file);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0], kMessageSaveSucceeded);
+}
+
+// A packed binary list holds raw NUL bytes: the record is bytes from the line
+// to the parser, never cut at one.
+TEST_F(DcsTest, APackedBinaryTracingOverTheLine) {
+    const PackedSample sample = readPackedSample();
+    ASSERT_NE(sample.wire.find('\0'), std::string::npos);
+    deliver(kFs + "ANS=TRC\r\nJOB=12345\r\n" + sample.header + "\r\nR=" + sample.wire +
+            "\r\nDBL=17\r\n" + kGs);
+    EXPECT_EQ(allSent(), framed(replyText({"ANS=TRC", "STATUS=0", "JOB=12345"})));
+    ASSERT_EQ(frame->right.radiusCount, 512);
+    for (int i = 0; i < 512; ++i)
+        ASSERT_EQ(frame->right.points[i].radius, sample.radii[i]) << i;
+    EXPECT_EQ(frame->dbl, 17);
+    EXPECT_TRUE(fileExists(dir.file("12345.krvw")));
 }
 
 TEST_F(DcsTest, AFloodNeverRunsPastTheBuffer) {

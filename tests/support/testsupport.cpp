@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 ScratchDir::ScratchDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "krvw-test-XXXXXX").string();
@@ -69,4 +70,28 @@ std::vector<std::string> listDir(const std::string& path) {
 
 std::string testDataPath(const std::string& name) {
     return std::string(KRVW_TEST_DATA) + "/" + name;
+}
+
+PackedSample readPackedSample() {
+    PackedSample sample;
+    std::istringstream in(readFileBytes(testDataPath("reading/packed-binary-512.txt")));
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string kind;
+        fields >> kind;
+        if (kind == "header") {
+            std::getline(fields >> std::ws, sample.header);
+        } else if (kind == "wire") {
+            for (std::string hex; fields >> hex;)
+                sample.wire += static_cast<char>(std::stoi(hex, nullptr, 16));
+        } else if (kind == "radii") {
+            std::string list;
+            fields >> list;
+            std::istringstream values(list);
+            for (std::string value; std::getline(values, value, ';');)
+                sample.radii.push_back(std::stoi(value));
+        }
+    }
+    return sample;
 }

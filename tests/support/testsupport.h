@@ -64,3 +64,13 @@ void writeFileBytes(const std::string& path, const std::string& bytes);
 bool fileExists(const std::string& path);
 std::vector<std::string> listDir(const std::string& path);
 std::string testDataPath(const std::string& name);
+
+// The packed binary (format 4) radius list of a real tracer's log
+// (data/reading/packed-binary-512.txt): its header value, the bytes that
+// followed "R=" up to the CR, and the radii they decode to.
+struct PackedSample {
+    std::string header;
+    std::string wire;
+    std::vector<int> radii;
+};
+PackedSample readPackedSample();

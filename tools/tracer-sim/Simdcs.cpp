@@ -2,6 +2,7 @@
 
 #include "Simdcsrules.h"
 #include "Simout.h"
+#include "Simpacked.h"
 
 #include <optional>
 #include <random>
@@ -43,6 +44,51 @@ std::string summary(const std::vector<std::string>& lines, std::size_t bytes) {
     return text + " (" + decimal(static_cast<int64_t>(bytes)) + " bytes)";
 }
 
+std::string trimmed(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return std::string();
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// The tracing's label lines with every list in packed binary: each TRCFMT
+// (ZFMT) header names format 4, and the R (Z) lines after it become one line
+// of the list's encoded bytes. False when a list cannot be encoded.
+bool packedLines(const Frame& frame, std::vector<std::string>& out) {
+    out.clear();
+    for (std::size_t i = 0; i < frame.lines.size(); ++i) {
+        const std::string& line = frame.lines[i];
+        const bool radii = line.rfind("TRCFMT=", 0) == 0;
+        if (!radii && line.rfind("ZFMT=", 0) != 0) {
+            out.push_back(line);
+            continue;
+        }
+        // format;count;angle mode;eye;type: the format becomes 4, the eye says whose list.
+        const std::size_t equals = line.find('=');
+        std::vector<std::string> fields;
+        for (std::size_t at = equals; at != std::string::npos;) {
+            const std::size_t next = line.find(';', at + 1);
+            fields.push_back(line.substr(at + 1, next == std::string::npos ? next : next - at - 1));
+            at = next;
+        }
+        if (fields.size() < 4 || (trimmed(fields[3]) != "R" && trimmed(fields[3]) != "L"))
+            return false;
+        const EyeTrace& eye = frame.eye[trimmed(fields[3]) == "R" ? kRight : kLeft];
+        std::string bytes;
+        if (!encodePacked(radii ? eye.radii : eye.z, bytes))
+            return false;
+        std::string header = line.substr(0, equals + 1) + "4";
+        for (std::size_t f = 1; f < fields.size(); ++f)
+            header += ";" + fields[f];
+        const char* continuation = radii ? "R=" : "Z=";
+        out.push_back(header);
+        out.push_back(continuation + bytes);
+        while (i + 1 < frame.lines.size() && frame.lines[i + 1].rfind(continuation, 0) == 0)
+            ++i;
+    }
+    return true;
+}
+
 std::string joinedLines(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines)
@@ -68,7 +114,9 @@ private:
     std::optional<Outcome> answerReply();
     std::optional<Outcome> sendNoise(std::size_t count, const char* what);
     std::string jobLabel(int reading) const;
-    std::string ownFormat() const { return "1;" + decimal(m_frame.pointCount()) + ";E;B"; }
+    std::string ownFormat() const {
+        return decimal(m_options.format) + ";" + decimal(m_frame.pointCount()) + ";E;B";
+    }
     // A silence that lets one of the program's waits run out; a replay of the
     // recording keeps it, also unpaced.
     void outwait(int ms) {
@@ -179,7 +227,10 @@ std::optional<Outcome> DcsTracer::reading(int number) {
             return end;
     }
     std::vector<std::string> tracing = {"ANS=" + word, job};
-    tracing.insert(tracing.end(), m_frame.lines.begin(), m_frame.lines.end());
+    std::vector<std::string> lines = m_frame.lines;
+    if (m_options.format == 4 && !packedLines(m_frame, lines))
+        return failed("the tracing cannot be sent in packed binary");
+    tracing.insert(tracing.end(), lines.begin(), lines.end());
     return exchange(tracing, true, reply);
 }
 
@@ -192,7 +243,7 @@ std::optional<Outcome> DcsTracer::agreeFormat() {
     std::string chosen;
     std::string unusedZ;
     const bool inTable = chooseTraceFormat({own}, {}, chosen, unusedZ) == 0;
-    std::vector<std::string> offers = {"1;400;E;B", own};
+    std::vector<std::string> offers = {decimal(m_options.format) + ";400;E;B", own};
     if (!inTable || own == offers[0])
         offers.erase(offers.begin());
     std::vector<std::string> record = {"REQ=TRC"};

@@ -15,9 +15,11 @@ constexpr std::size_t kValueKept = 99;   // characters of REQ, ANS, JOB, MODEL
 constexpr std::size_t kOfferKept = 49;   // characters of a format offer
 constexpr std::size_t kOffersKept = 50;  // offers of one label
 
-// The trace formats the program accepts, in its order of preference.
+// The trace formats the program accepts, in its order of preference (without
+// FORMATODCS=4): decimal text, then packed binary.
 const char* const kTraceFormats[] = {
     "1;1000;E;B", "1;1440;E;B", "1;800;E;B", "1;512;E;B", "1;500;E;B", "1;400;E;B",
+    "4;1000;E;B", "4;1440;E;B", "4;800;E;B", "4;512;E;B", "4;500;E;B", "4;400;E;B",
 };
 
 struct RecordLabels {

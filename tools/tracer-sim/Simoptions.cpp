@@ -24,14 +24,15 @@ const char* const kNetFaults[] = {
     "none",  "bad-lead",     "oversized",      "negative-length", "connection-ended",
     "error", "bad-extended", "disconnect-mid", "garbage",         "silent"};
 // The options that only the serial models know, and those only model 1 knows.
-const char* const kSerialOnly[] = {"--link",    "--no-link",     "--baud",
-                                   "--no-pace", "--interval-ms", "--dialect"};
+const char* const kSerialOnly[] = {"--link",        "--no-link", "--baud",  "--no-pace",
+                                   "--interval-ms", "--dialect", "--format"};
 const char* const kNetworkOnly[] = {"--host",  "--port",    "--pieces",    "--pair",
                                     "--drill", "--ask-job", "--job-times", "--hang-up"};
 // What a replay takes from the capture instead: the frame, the readings, the faults, the pace.
-const char* const kNotWithReplay[] = {
-    "--labels", "--job",   "--count",   "--interval-ms", "--dialect", "--fault",  "--pieces",
-    "--pair",   "--drill", "--ask-job", "--job-times",   "--hang-up", "--record", "--baud"};
+const char* const kNotWithReplay[] = {"--labels",  "--job",    "--count",   "--interval-ms",
+                                      "--dialect", "--format", "--fault",   "--pieces",
+                                      "--pair",    "--drill",  "--ask-job", "--job-times",
+                                      "--hang-up", "--record", "--baud"};
 constexpr int kNetworkWaitMs = 10000;    // model 1's default for connecting
 constexpr std::size_t kJobBytes = 16;    // the Job identification's payload
 constexpr std::size_t kMaxPiece = 65535; // a sane bound: pieces beyond the message are cut to it
@@ -104,6 +105,9 @@ bool takeOption(const std::string& name, const char* value, Options& options, st
                (std::strcmp(value, "trc") == 0 || std::strcmp(value, "1234") == 0 ||
                 std::strcmp(value, "1") == 0)) {
         options.dialect = value;
+    } else if (name == "--format" &&
+               (std::strcmp(value, "1") == 0 || std::strcmp(value, "4") == 0)) {
+        options.format = value[0] - '0';
     } else if (name == "--fault" && value[0] != '\0') {
         options.fault = value;
     } else if (name == "--wait-ms" && wholeNumber(value, 1, kMaxMs, number)) {
@@ -147,8 +151,8 @@ bool takeFlag(const std::string& name, Options& options) {
 
 bool needsValue(const std::string& name) {
     for (const char* option : {"--model", "--link", "--baud", "--labels", "--job", "--count",
-                               "--interval-ms", "--dialect", "--fault", "--wait-ms", "--host",
-                               "--port", "--pieces", "--replay", "--record"})
+                               "--interval-ms", "--dialect", "--format", "--fault", "--wait-ms",
+                               "--host", "--port", "--pieces", "--replay", "--record"})
         if (name == option)
             return true;
     return false;
@@ -235,6 +239,10 @@ bool settle(Options& options, const std::vector<std::string>& given, std::string
     }
     if (options.dialect.empty() && dcs)
         options.dialect = kTracerModels[static_cast<std::size_t>(options.model)].dcsRequest;
+    if (options.format != 1 && (!dcs || options.dialect != "trc")) {
+        error = "--format 4 is for the DCS models that negotiate the format (--dialect trc)";
+        return false;
+    }
     const bool lt980 = protocol == TracerProtocol::Lt980;
     const bool known = dcs     ? listed(kDcsFaults, options.fault)
                        : lt980 ? listed(kLt980Faults, options.fault)
@@ -320,6 +328,8 @@ std::string usageText() {
            "  --count K          readings to serve before ending (default 1)\n"
            "  --interval-ms MS   pause between DCS readings (default 1000)\n"
            "  --dialect D        DCS only: trc, 1234 or 1 (default: the model's own)\n"
+           "  --format F         DCS only, with --dialect trc: offer and send the trace in\n"
+           "                     format 1 (decimal text, default) or 4 (packed binary)\n"
            "  --fault F          misbehave: DCS silent, garbage, half, nak, no-ack, flood, stop;\n"
            "                     LT980 silent, nak-block3, wrong-header, wrong-length,\n"
            "                     stop-half, unplug; Takubomatic silent, wrong-answer,\n"

@@ -23,6 +23,7 @@ struct Options {
     int count = 1;
     int intervalMs = 1000;
     std::string dialect; // DCS models: trc, 1234 or 1
+    int format = 1;      // DCS models: the trace format offered and sent, 1 or 4
     std::string fault = "none";
     int waitMs = 120000; // first contact; for model 1 the connecting
     bool waitGiven = false;

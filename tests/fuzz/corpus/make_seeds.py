@@ -15,6 +15,8 @@ some targets take for themselves are written here by seed():
                answers, each a 16-bit little-endian length and its bytes
   takubo       mode (0 a whole reading, 1 single exchanges, 2 reordering)
   ring         slot, then operations (op, size kind, 16-bit size[, fill byte])
+  packedtrace  count (16-bit, little-endian), then the bytes after R= of a
+               packed binary list
 
 Run with Python 3, standard library only:  python3 make_seeds.py
 """
@@ -256,8 +258,35 @@ def ring_seeds():
     write("ring", "small", b"\x09" + b"".join(ring_op(k % 4, 0, 12, k) for k in range(16)))
 
 
+# --- packed binary value lists ---------------------------------------------------------
+
+
+def packed_sample():
+    """The header, wire bytes and radii of the real tracer's format-4 list."""
+    header, wire, radii = "", b"", []
+    with open(os.path.join(DATA, "reading", "packed-binary-512.txt")) as source:
+        for line in source:
+            kind, _, rest = line.rstrip("\n").partition(" ")
+            if kind == "header":
+                header = rest.strip()
+            elif kind == "wire":
+                wire += bytes(int(h, 16) for h in rest.split())
+            elif kind == "radii":
+                radii += [int(v) for v in rest.split(";") if v]
+    return header, wire, radii
+
+
+def packed_seeds():
+    header, wire, radii = packed_sample()
+    write("packedtrace", "real-512", struct.pack("<H", len(radii)) + wire)
+    write("packedtrace", "switches", struct.pack("<H", 3) + b"\x01\x00\x00\x80\x05\x80\x1f\x81")
+    write("labelparser", "packed-binary", header.encode("ascii") + CRLF + b"R=" + wire + CRLF +
+          header.replace(" R", "L").encode("ascii") + CRLF + b"R=" + wire[:-3] + CRLF)
+
+
 def main():
     label_seeds()
+    packed_seeds()
     config_seeds()
     dcs_seeds()
     network_seeds()
@@ -265,7 +294,7 @@ def main():
     takubo_seeds()
     ring_seeds()
     for target in ("linefield", "labelparser", "config", "dcs", "network", "lt980", "takubo",
-                   "ring"):
+                   "ring", "packedtrace"):
         edge_cases(target)
     total = 0
     for folder, _, files in os.walk(HERE):
