@@ -40,17 +40,27 @@ const char* const kMensagemTracerInvalido =
 const char* const kMensagemServidor = "Não foi possível abrir a conexão para comunicação com o "
                                       "Dispositivo. Verifique se a porta já está em uso.";
 
+namespace {
+
+// The end of both port messages: when the port is tried again.
+QString tentaDeNovo() {
+    return QStringLiteral("\n\nO programa tenta abri-la de novo a cada %1 segundos.")
+        .arg(kIntervaloReaberturaMs / 1000);
+}
+
+} // namespace
+
 QString MensagemPortaNaoAbriu(const std::string& porta, const std::string& causa) {
     return QStringLiteral("Não foi possível abrir a porta serial ") +
            QString::fromStdString(porta) + QStringLiteral(": ") + QString::fromStdString(causa) +
-           QStringLiteral(".\n\nO programa tenta abri-la de novo a cada 3 segundos.");
+           QStringLiteral(".") + tentaDeNovo();
 }
 
 QString MensagemPortaPerdida(const std::string& porta) {
     return QStringLiteral("A conexão com o Tracer na porta serial ") +
            QString::fromStdString(porta) +
-           QStringLiteral(" foi perdida: o adaptador foi desconectado ou deixou de responder."
-                          "\n\nO programa tenta abri-la de novo a cada 3 segundos.");
+           QStringLiteral(" foi perdida: o adaptador foi desconectado ou deixou de responder.") +
+           tentaDeNovo();
 }
 
 namespace {
@@ -412,10 +422,6 @@ void TformPrincipal::mostrarSituacao(bool servindo, const QString& texto) {
 }
 
 void TformPrincipal::iniciarLeituraTemporizada() {
-    abrirPortaTemporizada();
-}
-
-void TformPrincipal::abrirPortaTemporizada() {
     std::string detail;
     int erro = 0;
     if (StartTimedReading(m_portaTimer, m_dispositivoSerial.c_str(),
@@ -461,15 +467,10 @@ void TformPrincipal::tentarDeNovo() {
         m_timerReabertura->stop();
         return;
     }
-    if (tracer->channel != TracerChannel::TcpServer) {
-        abrirPortaTemporizada();
-        return;
-    }
-    if (ServerSocketZURServer->listen(QHostAddress::Any, m_portaServidor)) {
-        m_timerReabertura->stop();
-        m_perdaDita = false;
-        mostrarSituacao(true, QString());
-    }
+    if (tracer->channel == TracerChannel::TcpServer)
+        static_cast<void>(abrirServidorConfigurado());
+    else
+        iniciarLeituraTemporizada();
 }
 
 int TformPrincipal::AbrirServidor() {
@@ -487,6 +488,8 @@ int TformPrincipal::AbrirServidor() {
         m_timerReabertura->start();
         return 0;
     }
+    m_timerReabertura->stop();
+    m_perdaDita = false;
     return 1;
 }
 

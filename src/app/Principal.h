@@ -108,12 +108,12 @@ private:
     bool verificarPortaSerial();
     void aplicarModelo();
     bool abrirServidorConfigurado();
-    void iniciarLeituraTemporizada();
     // Opens the timer-driven port and starts reading; when it does not open,
     // says so once and tries again every kIntervaloReaberturaMs.
-    void abrirPortaTemporizada();
+    void iniciarLeituraTemporizada();
     // The open port failed or hung up: closed, said once, tried again.
     void perderPorta();
+    // The retry's tick: the channel of the configured model opened again.
     void tentarDeNovo();
     // lblSituacao: what the window serves (green), or that it serves nothing (red).
     void mostrarSituacao(bool servindo, const QString& texto);

@@ -11,16 +11,6 @@ namespace {
 const FileSystemCalls kRealCalls = {::write, ::fsync, ::close, ::rename};
 const FileSystemCalls* g_calls = &kRealCalls;
 
-std::string directoryOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string nameOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // A hidden name that a lab system watching for *.krvw does not pick up.
 int createTemporary(const std::string& path, std::string& temporary) {
     const std::string stem = directoryOf(path) + "." + nameOf(path) + ".";
@@ -78,6 +68,16 @@ AtomicWriteResult linkWithoutReplacing(const std::string& temporary, const std::
 }
 
 } // namespace
+
+std::string directoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string nameOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 AtomicWriteResult writeFileAtomically(const std::string& path, const void* data, size_t size,
                                       const AtomicWriteMode& how, int* systemError) {

@@ -26,6 +26,11 @@ struct AtomicWriteMode {
     bool replace = true;           // false: an existing file of the name stays (kWriteNameTaken)
 };
 
+// The folder part of `path`, with its trailing '/' ("" when it has none), and
+// the name after it.
+std::string directoryOf(const std::string& path);
+std::string nameOf(const std::string& path);
+
 // The data goes to a hidden temporary file beside `path`, is flushed to disk,
 // and then renamed to `path`. On failure nothing is left behind, and
 // `systemError`, when given, receives the errno of the step that failed.

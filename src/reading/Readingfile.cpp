@@ -107,10 +107,6 @@ std::string absolutePath(const std::string& path) {
     return directory + path;
 }
 
-std::string directoryOf(const std::string& path) {
-    return path.substr(0, path.rfind('/') + 1);
-}
-
 // Why the file `path` could not be written in its folder. A folder with the
 // sticky bit lets only a file's owner replace it: that is said as it is.
 std::string folderFailureReason(const std::string& path, int error) {
@@ -119,7 +115,7 @@ std::string folderFailureReason(const std::string& path, int error) {
     if ((error == EPERM || error == EACCES) && stat(directoryOf(path).c_str(), &folder) == 0 &&
         (folder.st_mode & S_ISVTX) != 0 && stat(path.c_str(), &existing) == 0 &&
         existing.st_uid != geteuid() && folder.st_uid != geteuid())
-        return "o arquivo " + path.substr(path.rfind('/') + 1) +
+        return "o arquivo " + nameOf(path) +
                " já existe e é de outro usuário; nesta pasta, que tem o bit sticky (modo 1777), "
                "só o dono de um arquivo pode substituí-lo";
     return systemReason(error);
