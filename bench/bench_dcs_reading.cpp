@@ -137,7 +137,7 @@ bool readInFormat(const char* program, const char* labels, int readings, int for
         std::fprintf(stderr, "cannot open %s: %s\n", device.c_str(), detail.c_str());
         return false;
     }
-    ResetDcsBuffer();
+    DcsReceiveBuffer receiveBuffer;
     auto record = std::make_unique<struct_tracedata>();
     clearTraceData(*record);
     ReadingContext reading{"HUVITZ", "", true};
@@ -154,7 +154,7 @@ bool readInFormat(const char* program, const char* labels, int readings, int for
         std::this_thread::sleep_until(nextTick);
         uint32_t errors = 0;
         if (port.ClearError(errors) == 0 && port.status.cbInQue > 0)
-            PollDcs(port, *record, context);
+            PollDcs(receiveBuffer, port, *record, context);
         for (std::string line = nextLine(sim, 0); !line.empty(); line = nextLine(sim, 0)) {
             if (line.rfind("STATS", 0) == 0) {
                 const long sent = field(line, "sent");

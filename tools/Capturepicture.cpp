@@ -187,7 +187,7 @@ bool playDcs(const sim::Capture& capture, std::vector<unsigned char>& bmp, std::
         reason = "the port did not open (" + std::to_string(opened) + "): " + detail;
         return false;
     }
-    ResetDcsBuffer();
+    DcsReceiveBuffer received;
     tracer.start(); // the tracer speaks first: only once the port is set up
     auto record = std::make_unique<struct_tracedata>();
     clearTraceData(*record);
@@ -200,7 +200,7 @@ bool playDcs(const sim::Capture& capture, std::vector<unsigned char>& bmp, std::
             break; // the tracer hung up
         if (port.status.cbInQue > 0) {
             quietMs = 0;
-            if (PollDcs(port, *record, context)) {
+            if (PollDcs(received, port, *record, context)) {
                 if (!framePicture(*record, bmp)) {
                     reason = "no memory for the picture";
                     break;

@@ -174,12 +174,12 @@ TformPrincipal::TformPrincipal(QWidget* parent)
         else if (kTracerModels[i].protocol == TracerProtocol::Takubomatic)
             m_leituras[i] = syncReading(ReadTakubomatic);
     }
-    m_tratadorSerial.reiniciar = ResetDcsBuffer;
+    m_tratadorSerial.reiniciar = [this] { ResetDcsBuffer(m_recepcaoDcs); };
     m_tratadorSerial.processar = [this](CommPort& port, struct_tracedata& record) {
         DcsContext context{&m_contexto, m_diretorioLeitura, &m_ui,
                            m_parametros.formatoDcs == 4 ? TraceFormatOrder::PackedFirst
                                                         : TraceFormatOrder::DecimalFirst};
-        PollDcs(port, record, context);
+        PollDcs(m_recepcaoDcs, port, record, context);
     };
 }
 

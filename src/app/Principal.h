@@ -6,6 +6,7 @@
 #include "Mensagem.h"
 #include "Parametros.h"
 #include "Readingfile.h"
+#include "Serialtextdcs.h"
 #include "Tracedata.h"
 #include "Tracermodels.h"
 
@@ -147,6 +148,7 @@ private:
     ReadingContext m_contexto;
     std::unique_ptr<struct_tracedata> m_registro;
     CommPort m_portaTimer;
+    DcsReceiveBuffer m_recepcaoDcs; // what the timer-driven port has received of a record
     QtUserInterface m_ui;
     std::array<LeituraSincrona, kTracerModels.size()> m_leituras; // by model number
     TratadorSerial m_tratadorSerial;

@@ -144,8 +144,10 @@ std::string keepPending(const std::string& name, const unsigned char* bytes, int
     int error = 0;
     constexpr int kNamesTried = 100;
     for (int n = 1; n <= kNamesTried; ++n) {
-        const std::string path =
-            directory + name + (n > 1 ? "-" + std::to_string(n) : "") + ".krvw";
+        std::string path = directory + name;
+        if (n > 1)
+            path.append(1, '-').append(std::to_string(n));
+        path += ".krvw";
         const AtomicWriteResult result =
             writeFileAtomically(path, bytes, static_cast<size_t>(length), how, &error);
         if (result == kWriteDone) {

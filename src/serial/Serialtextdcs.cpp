@@ -31,21 +31,6 @@ const char* traceFormatRow(int k, TraceFormatOrder order) {
     return kTraceFormatTable[(k + shift) % kTraceFormatRows];
 }
 
-// Received bytes between timer ticks; a record may take several ticks to come in.
-// The bytes are an array of their own, apart from the positions, so that a write
-// past their end could never pass for a change of the positions.
-struct DcsReceiveBuffer {
-    unsigned char* bytes;
-    int32_t readPos = 0;      // first byte not yet consumed
-    int32_t fill = 0;         // valid bytes
-    uint32_t lastReceipt = 0; // tick count of the last read that delivered bytes; 0 = none
-};
-
-unsigned char g_receiveBytes[kDcsBufferSize];
-DcsReceiveBuffer g_receive{g_receiveBytes};
-// One record's bytes between FS and GS; a record is at most `fill` bytes long.
-char g_recordText[kDcsBufferSize];
-
 // Copies `source` into `destination` of `size` characters, cutting what does not fit.
 void copyCut(char* destination, int size, const char* source) {
     const size_t length = strnlen(source, static_cast<size_t>(size - 1));
@@ -151,30 +136,29 @@ bool carriesTracing(const DcsLabels& labels) {
 
 } // namespace
 
-void ResetDcsBuffer() {
-    g_receive.readPos = 0;
-    g_receive.fill = 0;
-    g_receive.lastReceipt = 0;
+void ResetDcsBuffer(DcsReceiveBuffer& in) {
+    in.readPos = 0;
+    in.fill = 0;
+    in.lastReceipt = 0;
 }
 
-bool PollDcs(CommPort& port, struct_tracedata& record, DcsContext& context) {
-    DcsReceiveBuffer& in = g_receive;
+bool PollDcs(DcsReceiveBuffer& in, CommPort& port, struct_tracedata& record, DcsContext& context) {
     const uint32_t waiting = port.status.cbInQue; // as the timer's ClearError found it
     Clock& clock = activeClock();
     // Unsigned difference: right across the wrap of the tick count.
     if (in.lastReceipt != 0 && clock.tickCount() - in.lastReceipt > kDcsStaleAfterMs)
-        ResetDcsBuffer();
+        ResetDcsBuffer(in);
     if (in.readPos >= in.fill)
-        ResetDcsBuffer();
+        ResetDcsBuffer(in);
     clock.sleep(kDcsSettleMs);
 
     // Full without a complete record: what is there can never become one.
     if (in.fill >= kDcsBufferSize)
-        ResetDcsBuffer();
+        ResetDcsBuffer(in);
     const uint32_t room = static_cast<uint32_t>(kDcsBufferSize - in.fill);
     const uint32_t take = std::min(waiting, room);
     uint32_t done = 0;
-    if (take == 0 || port.Read(in.bytes + in.fill, take, done) != 0 || done == 0)
+    if (take == 0 || port.Read(in.bytes.get() + in.fill, take, done) != 0 || done == 0)
         return false;
     in.fill += static_cast<int32_t>(done);
     in.lastReceipt = clock.tickCount();
@@ -184,24 +168,24 @@ bool PollDcs(CommPort& port, struct_tracedata& record, DcsContext& context) {
     if (in.readPos >= in.fill)
         return false;
     if (in.bytes[in.readPos] != kDcsFs) {
-        ResetDcsBuffer();
+        ResetDcsBuffer(in);
         return false;
     }
     int32_t end = in.readPos + 1;
     for (; end < in.fill && in.bytes[end] != kDcsGs; ++end) {
         if (in.bytes[end] == kDcsFs) {
-            ResetDcsBuffer();
+            ResetDcsBuffer(in);
             return false;
         }
     }
     if (end >= in.fill)
         return false; // the rest comes with a later tick
     const int32_t length = end - in.readPos - 1;
-    std::memcpy(g_recordText, in.bytes + in.readPos + 1, static_cast<size_t>(length));
+    std::memcpy(in.recordText.get(), &in.bytes[in.readPos + 1], static_cast<size_t>(length));
     // Past the record before handling it: a tick during the save flow starts after it.
     in.readPos = end + 1;
-    return HandleDcsRecord(port, record,
-                           std::string_view(g_recordText, static_cast<size_t>(length)), context);
+    return HandleDcsRecord(
+        port, record, std::string_view(in.recordText.get(), static_cast<size_t>(length)), context);
 }
 
 void ReadDcsLabels(std::string_view text, DcsLabels& labels) {

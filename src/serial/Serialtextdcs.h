@@ -11,6 +11,8 @@
 #include "Readingfile.h"
 #include "Tracedata.h"
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -71,14 +73,29 @@ void ReadDcsLabels(std::string_view text, DcsLabels& labels);
 [[nodiscard]] DcsReply DecideDcsReply(const DcsLabels& labels,
                                       TraceFormatOrder order = TraceFormatOrder::DecimalFirst);
 
+// What one DCS port has received between timer ticks: a record may take
+// several ticks to come in. Each timer-driven port has its own; it starts
+// empty. The bytes (some 200 KB with the record's copy) are on the heap, each
+// array apart from the positions, so that a write past an array's end could
+// never pass for a change of the positions.
+struct DcsReceiveBuffer {
+    std::unique_ptr<unsigned char[]> bytes = std::make_unique<unsigned char[]>(kDcsBufferSize);
+    // One record's bytes between FS and GS; a record is at most `fill` bytes long.
+    std::unique_ptr<char[]> recordText = std::make_unique<char[]>(kDcsBufferSize);
+    int32_t readPos = 0;      // first byte not yet consumed
+    int32_t fill = 0;         // valid bytes
+    uint32_t lastReceipt = 0; // tick count of the last read that delivered bytes; 0 = none
+};
+
 // Empties the receive buffer (the timer does this whenever it starts).
-void ResetDcsBuffer();
+void ResetDcsBuffer(DcsReceiveBuffer& in);
 
 // One timer tick with received bytes waiting: called only after
 // port.ClearError succeeded with port.status.cbInQue > 0. Reads those bytes
-// (after a 200 ms settle), cuts out at most one complete record and handles it;
-// what HandleDcsRecord returned for it (false when no record was complete).
-bool PollDcs(CommPort& port, struct_tracedata& record, DcsContext& context);
+// into `in` (after a 200 ms settle), cuts out at most one complete record and
+// handles it; what HandleDcsRecord returned for it (false when no record was
+// complete).
+bool PollDcs(DcsReceiveBuffer& in, CommPort& port, struct_tracedata& record, DcsContext& context);
 
 // Answers one record (its bytes between FS and GS: a packed binary list may
 // hold NUL bytes) and, when it carries a tracing, fills `record` and runs the

@@ -34,6 +34,7 @@ constexpr size_t kMaxTicks = 64;
 struct Tracer {
     TracerLine line;
     CommPort port;
+    DcsReceiveBuffer received;
     bool ackReplies = false;
     std::string heard;
 };
@@ -67,7 +68,7 @@ void tick(Tracer& t, struct_tracedata& record, DcsContext& context) {
     uint32_t errors = 0;
     if (t.port.ClearError(errors) != 0 || t.port.status.cbInQue == 0)
         return;
-    PollDcs(t.port, record, context);
+    PollDcs(t.received, t.port, record, context);
 }
 
 // The input cut at FS and GS: what lies between them is a record as PollDcs
@@ -109,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     reading.vendor = "VENDOR";
     reading.model = "MODEL";
     reading.noMsg = true;
-    ResetDcsBuffer();
+    ResetDcsBuffer(t.received);
     clock.now = 1000;
 
     handleSlices(in.rest(), in.left(), t, *record, context);
@@ -141,7 +142,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t errors = 0;
     static_cast<void>(t.port.ClearError(errors));
     static_cast<void>(t.port.Purge(kPurgeAll));
-    ResetDcsBuffer();
     emptyFuzzScratchDir();
     return 0;
 }

@@ -242,14 +242,12 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(pty.ok()) << "no pseudo-terminal";
         ASSERT_EQ(OpenLink(port, pty.slavePath().c_str(), 9600), 0);
-        ResetDcsBuffer();
         reading.vendor = "VENDOR";
         reading.model = "MODEL-0";
         frame->dbl = 99; // cleared only when a record is parsed
         clock.now = 1000;
         clock.onSleep = [this](int) { collect(); };
     }
-    void TearDown() override { ResetDcsBuffer(); }
 
     // The tracer looks at what the program sent and acknowledges each whole reply.
     void collect() {
@@ -271,7 +269,7 @@ protected:
         uint32_t errors = 0;
         if (port.ClearError(errors) != 0 || port.status.cbInQue == 0)
             return false;
-        PollDcs(port, *frame, context);
+        PollDcs(received, port, *frame, context);
         return true;
     }
     void deliver(const std::string& bytes) {
@@ -301,6 +299,7 @@ protected:
     FakeClock clock;
     ClockInstalled installed{clock};
     CommPort port;
+    DcsReceiveBuffer received;
     ScratchDir dir;
     FakeUi ui;
     ReadingContext reading;
@@ -414,6 +413,27 @@ TEST_F(DcsTest, TheAgeOfAPartialRecordSurvivesTheTickWrap) {
     clock.now += 6000; // wrapped and stale
     deliver(kFs + "REQ=DNL" + kGs);
     EXPECT_EQ(allSent(), framed(replyText({"ANS=DNL", "STATUS=5"})));
+}
+
+TEST_F(DcsTest, EachPortKeepsItsOwnPartialRecord) {
+    PseudoTerminal otherPty;
+    CommPort otherPort;
+    DcsReceiveBuffer otherReceived;
+    ASSERT_TRUE(otherPty.ok());
+    ASSERT_EQ(OpenLink(otherPort, otherPty.slavePath().c_str(), 9600), 0);
+    const auto otherDeliver = [&](const std::string& bytes) {
+        uint32_t errors = 0;
+        ASSERT_TRUE(otherPty.send(bytes));
+        ASSERT_EQ(otherPort.ClearError(errors), 0);
+        PollDcs(otherReceived, otherPort, *frame, context);
+    };
+    // The halves interleave: one shared buffer would see a second FS and drop both.
+    deliver(kFs + "REQ=IN");
+    otherDeliver(kFs + "REQ=DN");
+    deliver("I\r\n" + kGs);
+    otherDeliver("L\r\n" + kGs);
+    EXPECT_EQ(allSent(), framed(replyText({"ANS=INI", "STATUS=0"})));
+    EXPECT_EQ(otherPty.receivedRest(100), framed(replyText({"ANS=DNL", "STATUS=5"})));
 }
 
 TEST_F(DcsTest, ModelLabelReplacesTheModelText) {
