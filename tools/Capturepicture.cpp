@@ -236,13 +236,9 @@ bool playNetwork(const sim::Capture& capture, std::vector<unsigned char>& bmp,
     auto reply = std::make_unique<unsigned char[]>(kTamanhoBufferMensagem);
     bool pictured = false;
     for (std::size_t at = 0; stream.size() - at >= static_cast<std::size_t>(kTamanhoMoldura);) {
-        int payload = 0;
         // What the server closes the connection on ends the conversation here too.
-        if (!VerificarCabecalho(bytes + at, payload) || payload < 0 ||
-            payload > kTamanhoBufferMensagem - kTamanhoMoldura)
-            break;
-        const int total = payload + kTamanhoMoldura;
-        if (stream.size() - at < static_cast<std::size_t>(total))
+        const int total = TamanhoDaMensagem(bytes + at);
+        if (total < 0 || stream.size() - at < static_cast<std::size_t>(total))
             break;
         int replySize = 0;
         const int outcome = TratarMensagem(bytes + at, total, reply.get(), replySize, *record);

@@ -112,6 +112,14 @@ bool VerificarCabecalho(const unsigned char* cabecalho, int& tamanhoPayload) {
     return true;
 }
 
+int TamanhoDaMensagem(const unsigned char* cabecalho) {
+    int tamanhoPayload = 0;
+    if (!VerificarCabecalho(cabecalho, tamanhoPayload) || tamanhoPayload < 0 ||
+        tamanhoPayload > kTamanhoBufferMensagem - kTamanhoMoldura)
+        return -1;
+    return tamanhoPayload + kTamanhoMoldura;
+}
+
 int ReconhecerMensagem(const unsigned char* mensagem, int n) {
     if (mensagem == nullptr || n < kTamanhoMoldura)
         return 0;

@@ -43,6 +43,10 @@ constexpr int kResultadoErro = -3;      // the device reported an error
 // The first 9 bytes of a message: true, with the payload length (bytes 7 and 8
 // read as a signed 16-bit number), when the lead byte and the type agree.
 [[nodiscard]] bool VerificarCabecalho(const unsigned char* cabecalho, int& tamanhoPayload);
+// The whole length (frame included) of the message this header starts, or -1
+// when the stream cannot be followed past it: the header check fails, or the
+// length is negative or more than the message buffer holds.
+[[nodiscard]] int TamanhoDaMensagem(const unsigned char* cabecalho);
 
 // The type (1 to 8) of a whole message of n bytes, or 0 when it is not one.
 [[nodiscard]] int ReconhecerMensagem(const unsigned char* mensagem, int n);

@@ -103,14 +103,9 @@ int ProcessarMensagem(ConexaoCliente& conexao, ContextoRede& contexto) {
     unsigned char cabecalho[kTamanhoCabecalho];
     if (EspiarAnel(&conexao, conexao.slot, cabecalho, kTamanhoCabecalho) != 0)
         return 0;
-    int tamanhoPayload = 0;
-    if (!VerificarCabecalho(cabecalho, tamanhoPayload))
+    const int total = TamanhoDaMensagem(cabecalho);
+    if (total < 0)
         return encerrar(conexao, contexto, kMensagemInconsistencia);
-    // A length the message buffer cannot hold (or a negative one) is as
-    // inconsistent as a wrong lead byte: the stream cannot be followed past it.
-    if (tamanhoPayload < 0 || tamanhoPayload > kTamanhoBufferMensagem - kTamanhoMoldura)
-        return encerrar(conexao, contexto, kMensagemInconsistencia);
-    const int total = tamanhoPayload + kTamanhoMoldura;
     if (guardados < total)
         return 0; // the rest has not arrived yet
 
