@@ -302,7 +302,7 @@ void TformPrincipal::AplicarParametros() {
     m_timerReabertura->stop();
     m_perdaDita = false;
     TimerSerial->stop();
-    mostrarSituacao(false, QStringLiteral("sem conexão"));
+    mostrarSituacao(false, QString());
     fecharServidor();
     // The port is closed before every apply, open or not: "not open" is no news.
     std::string detail;
@@ -315,18 +315,15 @@ void TformPrincipal::AplicarParametros() {
         MostrarMensagem(QString::fromUtf8(kMensagemSemParametros));
         return;
     }
-    TimerSerial->stop();
-    static_cast<void>(StopTimedReading(m_portaTimer, detail));
 
     const TracerModel* tracer = tracerModel(m_parametros.modeloTracer);
     if (tracer != nullptr && usesSerialPort(*tracer) && !verificarPortaSerial()) {
         lblTracer->setText(QString::fromUtf8(tracer->windowLabel));
         lblTracer->adjustSize();
         const bool ausente = !SerialPortExists(m_parametros.portaSerial.c_str());
-        mostrarSituacao(false, ausente ? QStringLiteral("sem conexão: ") +
-                                             QString::fromStdString(m_parametros.portaSerial) +
+        mostrarSituacao(false, ausente ? QString::fromStdString(m_parametros.portaSerial) +
                                              QStringLiteral(" não disponível")
-                                       : QStringLiteral("sem conexão: Baud Rate inválida"));
+                                       : QStringLiteral("Baud Rate inválida"));
         // A port of the timer that is absent now is read once it is plugged in.
         if (ausente && !m_parametros.portaSerial.empty() &&
             tracer->channel == TracerChannel::TimerFromStart) {
@@ -405,8 +402,8 @@ bool TformPrincipal::abrirServidorConfigurado() {
     return true;
 }
 
-void TformPrincipal::mostrarSituacao(bool servindo, const QString& texto) {
-    if (servindo && texto.isEmpty()) { // the server listens: its port is beside "Porta:"
+void TformPrincipal::mostrarSituacao(bool servindo, const QString& situacao) {
+    if (servindo && situacao.isEmpty()) { // the server listens: its port is beside "Porta:"
         lblPorta->setText(QString::number(m_portaServidor));
         lblPorta->adjustSize();
         lblPorta->show();
@@ -415,6 +412,10 @@ void TformPrincipal::mostrarSituacao(bool servindo, const QString& texto) {
     QPalette cor = lblSituacao->palette();
     cor.setColor(QPalette::WindowText, servindo ? QColor(0, 128, 0) : QColor(192, 0, 0));
     lblSituacao->setPalette(cor);
+    QString texto = situacao;
+    if (!servindo)
+        texto = situacao.isEmpty() ? QStringLiteral("sem conexão")
+                                   : QStringLiteral("sem conexão: ") + situacao;
     // A long by-id name is shortened in its middle; the whole text is the hint.
     lblSituacao->setText(
         lblSituacao->fontMetrics().elidedText(texto, Qt::ElideMiddle, lblSituacao->width()));
@@ -439,24 +440,23 @@ void TformPrincipal::iniciarLeituraTemporizada() {
     const std::string causa = erro != 0
                                   ? OpenFailureCause(erro)
                                   : std::string("a porta não aceitou a configuração da linha");
-    mostrarSituacao(false, QStringLiteral("sem conexão: ") +
-                               QString::fromStdString(m_dispositivoSerial + " (" + causa + ")"));
-    if (!m_perdaDita) {
-        m_perdaDita = true;
-        MostrarMensagem(MensagemPortaNaoAbriu(m_dispositivoSerial, causa));
-    }
-    m_timerReabertura->start();
+    semConexao(QString::fromStdString(m_dispositivoSerial + " (" + causa + ")"),
+               MensagemPortaNaoAbriu(m_dispositivoSerial, causa));
 }
 
 void TformPrincipal::perderPorta() {
     TimerSerial->stop();
     std::string detail;
     static_cast<void>(StopTimedReading(m_portaTimer, detail)); // gone already: nothing to add
-    mostrarSituacao(false,
-                    QStringLiteral("sem conexão: ") + QString::fromStdString(m_dispositivoSerial));
+    semConexao(QString::fromStdString(m_dispositivoSerial),
+               MensagemPortaPerdida(m_dispositivoSerial));
+}
+
+void TformPrincipal::semConexao(const QString& situacao, const QString& mensagem) {
+    mostrarSituacao(false, situacao);
     if (!m_perdaDita) {
         m_perdaDita = true;
-        MostrarMensagem(MensagemPortaPerdida(m_dispositivoSerial));
+        MostrarMensagem(mensagem);
     }
     m_timerReabertura->start();
 }
@@ -476,16 +476,9 @@ void TformPrincipal::tentarDeNovo() {
 int TformPrincipal::AbrirServidor() {
     if (!ServerSocketZURServer->listen(QHostAddress::Any, m_portaServidor)) {
         const QString causa = causaDoServidor(*ServerSocketZURServer);
-        mostrarSituacao(
-            false,
-            QStringLiteral("sem conexão: porta TCP %1 (%2)").arg(m_portaServidor).arg(causa));
-        if (!m_perdaDita) {
-            m_perdaDita = true;
-            MostrarMensagem(
-                QString::fromUtf8(kMensagemServidor) +
-                QStringLiteral("\n\nPorta TCP %1: %2.").arg(m_portaServidor).arg(causa));
-        }
-        m_timerReabertura->start();
+        semConexao(QStringLiteral("porta TCP %1 (%2)").arg(m_portaServidor).arg(causa),
+                   QString::fromUtf8(kMensagemServidor) +
+                       QStringLiteral("\n\nPorta TCP %1: %2.").arg(m_portaServidor).arg(causa));
         return 0;
     }
     m_timerReabertura->stop();

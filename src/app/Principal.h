@@ -116,8 +116,11 @@ private:
     void perderPorta();
     // The retry's tick: the channel of the configured model opened again.
     void tentarDeNovo();
-    // lblSituacao: what the window serves (green), or that it serves nothing (red).
-    void mostrarSituacao(bool servindo, const QString& texto);
+    // lblSituacao: what the window serves (green), or "sem conexão" and why (red).
+    void mostrarSituacao(bool servindo, const QString& situacao);
+    // The channel serves nothing: the status line says why, the user hears
+    // `mensagem` once (until the channel serves again), and it is tried again.
+    void semConexao(const QString& situacao, const QString& mensagem);
     void salvarLeitura();
 
     // Controls, in their declaration order.

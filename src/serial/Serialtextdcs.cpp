@@ -180,12 +180,12 @@ bool PollDcs(DcsReceiveBuffer& in, CommPort& port, struct_tracedata& record, Dcs
     }
     if (end >= in.fill)
         return false; // the rest comes with a later tick
-    const int32_t length = end - in.readPos - 1;
-    std::memcpy(in.recordText.get(), &in.bytes[in.readPos + 1], static_cast<size_t>(length));
-    // Past the record before handling it: a tick during the save flow starts after it.
+    // The record's bytes stay where they are until the next tick reads.
+    const std::string_view text(reinterpret_cast<const char*>(&in.bytes[in.readPos + 1]),
+                                static_cast<size_t>(end - in.readPos - 1));
+    // Past the record before handling it: the next tick starts after it.
     in.readPos = end + 1;
-    return HandleDcsRecord(
-        port, record, std::string_view(in.recordText.get(), static_cast<size_t>(length)), context);
+    return HandleDcsRecord(port, record, text, context);
 }
 
 void ReadDcsLabels(std::string_view text, DcsLabels& labels) {

@@ -75,13 +75,10 @@ void ReadDcsLabels(std::string_view text, DcsLabels& labels);
 
 // What one DCS port has received between timer ticks: a record may take
 // several ticks to come in. Each timer-driven port has its own; it starts
-// empty. The bytes (some 200 KB with the record's copy) are on the heap, each
-// array apart from the positions, so that a write past an array's end could
-// never pass for a change of the positions.
+// empty. The bytes are on the heap, apart from the positions, so that a write
+// past their end could never pass for a change of the positions.
 struct DcsReceiveBuffer {
     std::unique_ptr<unsigned char[]> bytes = std::make_unique<unsigned char[]>(kDcsBufferSize);
-    // One record's bytes between FS and GS; a record is at most `fill` bytes long.
-    std::unique_ptr<char[]> recordText = std::make_unique<char[]>(kDcsBufferSize);
     int32_t readPos = 0;      // first byte not yet consumed
     int32_t fill = 0;         // valid bytes
     uint32_t lastReceipt = 0; // tick count of the last read that delivered bytes; 0 = none
